@@ -1,0 +1,49 @@
+// Files, portable: Win32 handles in the product, POSIX descriptors natively.
+// Paths are code page 1251 bytes passed to the system unchanged. Failures
+// raise InOutError carrying the system's text for the cause.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ulmar {
+
+class File {
+ public:
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  // Create or truncate for writing; other processes may read meanwhile.
+  static File CreateForWrite(const std::string& path);
+  // Open an existing file for reading and writing, positioned at its end;
+  // other processes may open it for reading only.
+  static File OpenForAppend(const std::string& path);
+
+  bool IsOpen() const;
+  // Writes all of data or raises.
+  void Write(std::string_view data);
+  // Closes the file; raises when the system reports a failure. Closing a
+  // file that is not open does nothing.
+  void Close();
+
+ private:
+#ifdef _WIN32
+  explicit File(void* handle) : handle_(handle) {}
+  void* handle_ = nullptr;
+#else
+  explicit File(int fd) : fd_(fd) {}
+  int fd_ = -1;
+#endif
+};
+
+// True when path names an existing file (not a directory).
+bool FileExists(const std::string& path);
+// True when path names an existing directory.
+bool DirectoryExists(const std::string& path);
+
+}  // namespace ulmar

@@ -1,0 +1,74 @@
+// Files through POSIX descriptors, for the native build.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "log/errors.h"
+#include "platform/file.h"
+#include "platform/system_error.h"
+
+namespace ulmar {
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+File File::CreateForWrite(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw InOutError(SystemErrorText(errno));
+  return File(fd);
+}
+
+File File::OpenForAppend(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) throw InOutError(SystemErrorText(errno));
+  File file(fd);
+  if (::lseek(fd, 0, SEEK_END) < 0) throw InOutError(SystemErrorText(errno));
+  return file;
+}
+
+bool File::IsOpen() const { return fd_ >= 0; }
+
+void File::Write(std::string_view data) {
+  if (fd_ < 0) throw InOutError(SystemErrorText(EBADF));
+  while (!data.empty()) {
+    ssize_t n = ::write(fd_, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw InOutError(SystemErrorText(errno));
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+void File::Close() {
+  if (fd_ < 0) return;
+  int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) throw InOutError(SystemErrorText(errno));
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace ulmar

@@ -1,0 +1,12 @@
+#include "ui/error_box.h"
+
+#include "log/errors.h"
+#include "ui/app_texts.h"
+
+namespace ulmar {
+
+void ShowDefaultError(HWND owner, const std::string& message) {
+  MessageBoxA(owner, DefaultErrorText(message).c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace ulmar

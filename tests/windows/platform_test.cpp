@@ -1,0 +1,57 @@
+// The Win32 side of the platform layer against Wine's real API.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "log/errors.h"
+#include "platform/clock.h"
+#include "platform/exe_path.h"
+#include "platform/file.h"
+#include "platform/system_error.h"
+#include "unit/temp_dir.h"
+
+namespace ulmar {
+namespace {
+
+TEST(SystemClock, UsesTheUsersRussianRegionalFormats) {
+  auto clock = MakeSystemClock();
+  LocalTime t{2026, 12, 8, 9, 5, 7, 0};
+  EXPECT_EQ(clock->ShortDate(t), "08.12.2026");
+  EXPECT_EQ(clock->LongTime(t), "9:05:07");
+  LocalTime now = clock->Now();
+  EXPECT_GE(now.year, 2024);
+}
+
+TEST(ExeDirTest, IsTheDirectoryOfThisProgramWithATrailingBackslash) {
+  char module[MAX_PATH];
+  GetModuleFileNameA(nullptr, module, MAX_PATH);
+  std::string dir = ExeDir();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), '\\');
+  EXPECT_EQ(std::string(module).rfind(dir, 0), 0u);
+  EXPECT_EQ(std::string(module).find('\\', dir.size()), std::string::npos);
+}
+
+TEST(Files, ExistenceTellsFilesFromDirectories) {
+  testing::TempDir dir;
+  testing::WriteAll(dir.File("f"), "x");
+  EXPECT_TRUE(FileExists(dir.File("f")));
+  EXPECT_FALSE(DirectoryExists(dir.File("f")));
+  EXPECT_TRUE(DirectoryExists(dir.Path().string()));
+  EXPECT_FALSE(FileExists(dir.Path().string()));
+  EXPECT_FALSE(FileExists(dir.File("missing")));
+}
+
+TEST(Files, ErrorsCarryTheSystemText) {
+  EXPECT_FALSE(SystemErrorText(ERROR_SHARING_VIOLATION).empty());
+  testing::TempDir dir;
+  try {
+    File::OpenForAppend(dir.File("missing"));
+    FAIL() << "opened a missing file";
+  } catch (const InOutError& e) {
+    EXPECT_EQ(e.Message(), SystemErrorText(ERROR_FILE_NOT_FOUND));
+  }
+}
+
+}  // namespace
+}  // namespace ulmar
