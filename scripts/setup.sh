@@ -28,11 +28,16 @@ if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
   locale-gen >/dev/null
 fi
 
+# A persistent, detached wineserver, started before anything else of Wine's
+# runs in this prefix: test programs then start in a fraction of a second,
+# and Wine's service processes never hold a test's output pipe. It fails
+# when a server already runs for the prefix (kept from an earlier run).
+mkdir -p "$WINEPREFIX"
+wineserver -p >/dev/null 2>&1 </dev/null || true
+
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "setup: booting the Wine prefix $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 </dev/null
-  wineserver -w
 fi
 
 marker="$WINEPREFIX/.ulmar-settings-1"
@@ -52,7 +57,4 @@ if [ ! -f "$marker" ]; then
   touch "$marker"
 fi
 
-# A persistent, detached wineserver: test programs then start in a fraction
-# of a second, and Wine's service processes never hold a test's output pipe.
-wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1

@@ -1,18 +1,39 @@
-// UlmarUpdater: the update client of ULMAR. WinMain owns the session log for
-// the whole program run and closes it once at the end.
+// UlmarUpdater: the update client of ULMAR. WinMain creates the window and
+// the logs, lets the window's start timer run the session once, and closes
+// the session log at program end.
 #include <windows.h>
 
 #include <memory>
 
 #include "log/session_log.h"
+#include "log/traffic_log.h"
 #include "platform/clock.h"
+#include "platform/exe_path.h"
+#include "session/run_session.h"
+#include "ui/error_box.h"
+#include "ui/main_window.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   std::unique_ptr<ulmar::RegionalClock> clock = ulmar::MakeSystemClock();
   ulmar::SessionLog log(*clock);
+  ulmar::TrafficLog tcp_log(*clock);
+  ulmar::TrafficLog ftp_log(*clock);
+  int exit_code = 0;
+  try {
+    std::unique_ptr<ulmar::MainWindow> window;
+    window = std::make_unique<ulmar::MainWindow>(instance, [&] {
+      ulmar::SessionServices services{*window, log, tcp_log, ftp_log, ulmar::ExeDir()};
+      ulmar::RunSession(services);
+    });
+    exit_code = window->Run();
+  } catch (const std::exception& e) {
+    ulmar::ShowDefaultError(nullptr, e.what());
+    exit_code = 1;
+  }
   try {
     log.CloseLog();
-  } catch (...) {
+  } catch (const std::exception& e) {
+    ulmar::ShowDefaultError(nullptr, e.what());
   }
-  return 0;
+  return exit_code;
 }

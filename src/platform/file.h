@@ -23,6 +23,9 @@ class File {
   // Open an existing file for reading and writing, positioned at its end;
   // other processes may open it for reading only.
   static File OpenForAppend(const std::string& path);
+  // Open for writing at the end, creating the file when missing; other
+  // processes may open it for reading only.
+  static File OpenOrCreateForAppend(const std::string& path);
 
   bool IsOpen() const;
   // Writes all of data or raises.
@@ -33,9 +36,17 @@ class File {
 
  private:
 #ifdef _WIN32
+ public:
+  static File Adopt(void* handle) { return File(handle); }
+
+ private:
   explicit File(void* handle) : handle_(handle) {}
   void* handle_ = nullptr;
 #else
+ public:
+  static File Adopt(int fd) { return File(fd); }
+
+ private:
   explicit File(int fd) : fd_(fd) {}
   int fd_ = -1;
 #endif

@@ -29,16 +29,24 @@ File::~File() {
 File File::CreateForWrite(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw InOutError(SystemErrorText(errno));
-  return File(fd);
+  return Adopt(fd);
 }
 
-File File::OpenForAppend(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+namespace {
+
+File OpenAtEnd(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) throw InOutError(SystemErrorText(errno));
-  File file(fd);
+  File file = File::Adopt(fd);
   if (::lseek(fd, 0, SEEK_END) < 0) throw InOutError(SystemErrorText(errno));
   return file;
 }
+
+}  // namespace
+
+File File::OpenForAppend(const std::string& path) { return OpenAtEnd(path, O_RDWR); }
+
+File File::OpenOrCreateForAppend(const std::string& path) { return OpenAtEnd(path, O_WRONLY | O_CREAT); }
 
 bool File::IsOpen() const { return fd_ >= 0; }
 

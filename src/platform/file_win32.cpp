@@ -26,19 +26,27 @@ File File::CreateForWrite(const std::string& path) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw InOutError(SystemErrorText(GetLastError()));
-  return File(h);
+  return Adopt(h);
 }
 
-File File::OpenForAppend(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+namespace {
+
+File OpenAtEnd(const std::string& path, DWORD access, DWORD disposition) {
+  HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw InOutError(SystemErrorText(GetLastError()));
-  File file(h);
-  if (SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
-    throw InOutError(SystemErrorText(GetLastError()));
-  }
+  File file = File::Adopt(h);
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) throw InOutError(SystemErrorText(GetLastError()));
   return file;
 }
+
+}  // namespace
+
+File File::OpenForAppend(const std::string& path) {
+  return OpenAtEnd(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+}
+
+File File::OpenOrCreateForAppend(const std::string& path) { return OpenAtEnd(path, GENERIC_WRITE, OPEN_ALWAYS); }
 
 bool File::IsOpen() const { return handle_ != nullptr; }
 

@@ -1,0 +1,38 @@
+// The session's skeleton: its stages in order, each a protected block that
+// reports its own failure and ends the session.
+#include "session/run_session.h"
+
+#include "log/errors.h"
+#include "platform/file.h"
+
+namespace ulmar {
+namespace {
+
+// Opens the session log and both traffic logs. Nothing reaches the session
+// log on failure: it may be the very thing that failed.
+bool Prepare(SessionServices& s) {
+  try {
+    s.log.start_log(s.exe_dir + "Logs\\short.log");
+    s.log.WriteLog("Приложение запущено из " + s.exe_dir);
+    s.tcp_log.Activate(s.exe_dir + "Logs\\tcp_clnt.log");
+    s.ftp_log.Activate(s.exe_dir + "Logs\\ftp_clnt.log");
+    return true;
+  } catch (const std::exception& e) {
+    if (DirectoryExists(s.exe_dir + "Logs")) {
+      s.display.ReportFailure("Недостаточно прав для работы программы! " + std::string(e.what()));
+    } else {
+      s.display.ReportFailure("Приложение запущено не из рабочей папки УЛМАР!");
+    }
+    return false;
+  }
+}
+
+}  // namespace
+
+void RunSession(SessionServices& s) {
+  s.display.SetOverallProgress(0);
+  s.display.SetStageProgress(0);
+  if (!Prepare(s)) return;
+}
+
+}  // namespace ulmar

@@ -1,0 +1,25 @@
+// The update session: one run from the start timer to the end, on the
+// window's thread. Every outcome is shown through the display operations
+// and written to the logs; nothing is returned.
+#pragma once
+
+#include <string>
+
+#include "log/session_log.h"
+#include "log/traffic_log.h"
+#include "session/display.h"
+
+namespace ulmar {
+
+// What the session works with; owned by the caller for the program's life.
+struct SessionServices {
+  Display& display;
+  SessionLog& log;
+  TrafficLog& tcp_log;  // "Logs\tcp_clnt.log", the update server's traffic
+  TrafficLog& ftp_log;  // "Logs\ftp_clnt.log", the FTP control connections
+  std::string exe_dir;  // the program's directory, with a trailing backslash
+};
+
+void RunSession(SessionServices& services);
+
+}  // namespace ulmar
