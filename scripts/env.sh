@@ -14,6 +14,7 @@ ulmar_start_display() {
   local number="${ULMAR_DISPLAY_NUMBER:-97}"
   if ! xdpyinfo -display ":$number" >/dev/null 2>&1; then
     setsid nohup Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
+    ULMAR_XVFB_PID=$!
     for _ in $(seq 50); do
       xdpyinfo -display ":$number" >/dev/null 2>&1 && break
       sleep 0.1

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: native unit tests (with ASan and
-# UBSan) and the Windows tests under Wine. Installs what is missing first.
+# UBSan), the Windows tests under Wine, and the end-to-end tests of the real
+# exe in a private network namespace. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,3 +15,9 @@ ctest --preset native
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 ctest --preset windows
+
+# The end-to-end run starts its own wineserver inside its namespace.
+wineserver -k >/dev/null 2>&1 || true
+unshare -n bash scripts/e2e.sh
+# Leave a persistent wineserver for whoever runs Wine next.
+wineserver -p >/dev/null 2>&1 || true
