@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "build_config.h"
 #include "log/session_log.h"
 #include "log/traffic_log.h"
 #include "platform/clock.h"
@@ -22,7 +23,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   try {
     std::unique_ptr<ulmar::MainWindow> window;
     window = std::make_unique<ulmar::MainWindow>(instance, [&] {
-      ulmar::SessionServices services{*window, log, tcp_log, ftp_log, ulmar::ExeDir()};
+      ulmar::SessionServices services{*window, log, tcp_log, ftp_log, ulmar::ExeDir(), ulmar::build::kUpdateServer};
       ulmar::RunSession(services);
     });
     exit_code = window->Run();

@@ -10,6 +10,18 @@
 #include "platform/system_error.h"
 
 namespace ulmar {
+namespace {
+
+// The program builds its paths with backslashes; natively they are slashes.
+std::string NativePath(const std::string& path) {
+  std::string native = path;
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return native;
+}
+
+}  // namespace
 
 File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
 
@@ -27,7 +39,7 @@ File::~File() {
 }
 
 File File::CreateForWrite(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw InOutError(SystemErrorText(errno));
   return Adopt(fd);
 }
@@ -35,7 +47,7 @@ File File::CreateForWrite(const std::string& path) {
 namespace {
 
 File OpenAtEnd(const std::string& path, int flags) {
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  int fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) throw InOutError(SystemErrorText(errno));
   File file = File::Adopt(fd);
   if (::lseek(fd, 0, SEEK_END) < 0) throw InOutError(SystemErrorText(errno));
@@ -71,12 +83,12 @@ void File::Close() {
 
 bool FileExists(const std::string& path) {
   struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return ::stat(NativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
   struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace ulmar

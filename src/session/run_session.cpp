@@ -27,12 +27,35 @@ bool Prepare(SessionServices& s) {
   }
 }
 
+// Connects to the update server. The TCP traffic log is not attached yet,
+// so the attempt itself leaves nothing in it.
+bool ConnectToServer(SessionServices& s, Connection& server) {
+  try {
+    s.display.ClearStatus();
+    s.log.WriteLog("Пробуем установить соединение");
+    s.display.ShowStatus("Устанавливаем соединение с сервером");
+    server.Connect(s.server_address, s.server_port);
+    s.log.WriteLog("Установлено.");
+    return true;
+  } catch (const TransportError& e) {
+    s.log.WriteLog("Не удаётся установить соединение с сервером (TCP)");
+    s.log.WriteLog(e.Message());
+    s.display.ReportFailure("Не удаётся установить соединение с сервером ");
+  } catch (const std::exception& e) {
+    s.display.ReportFailure("Внутренняя ошибка приложения: " + std::string(e.what()));
+  }
+  return false;
+}
+
 }  // namespace
 
 void RunSession(SessionServices& s) {
   s.display.SetOverallProgress(0);
   s.display.SetStageProgress(0);
   if (!Prepare(s)) return;
+  Connection server([&s] { s.display.ProcessMessages(); }, s.limits);
+  if (!ConnectToServer(s, server)) return;
+  server.Disconnect();
 }
 
 }  // namespace ulmar

@@ -3,10 +3,12 @@
 // and written to the logs; nothing is returned.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "log/session_log.h"
 #include "log/traffic_log.h"
+#include "session/connection.h"
 #include "session/display.h"
 
 namespace ulmar {
@@ -18,7 +20,13 @@ struct SessionServices {
   TrafficLog& tcp_log;  // "Logs\tcp_clnt.log", the update server's traffic
   TrafficLog& ftp_log;  // "Logs\ftp_clnt.log", the FTP control connections
   std::string exe_dir;  // the program's directory, with a trailing backslash
+  std::string server_address;   // the update server, an IPv4 literal
+  uint16_t server_port = 8090;  // fixed for the product; tests may move it
+  NetworkLimits limits{};
 };
+
+// The update server's port.
+inline constexpr uint16_t kServerPort = 8090;
 
 void RunSession(SessionServices& services);
 

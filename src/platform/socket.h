@@ -1,0 +1,73 @@
+// TCP over IPv4, portable: Winsock in the product, BSD sockets natively.
+// A thin non-blocking socket; waiting, slicing and buffering belong to the
+// connection above it. Failures are reported as system error codes, which
+// TransportErrorText turns into the network layer's fixed texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ulmar {
+
+class Socket {
+ public:
+  Socket() = default;
+  Socket(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket();
+
+  // A new non-blocking TCP socket; raises TransportError.
+  static Socket OpenTcp();
+
+  bool IsOpen() const;
+  // Starts connecting; true when the connection is already made. Returns
+  // false while in progress; raises TransportError when refused at once.
+  bool StartConnect(uint32_t address, uint16_t port);
+  // The outcome of a connect once the socket turned writable: 0 or an error.
+  int ConnectError() const;
+  // Waits up to timeout_ms for the socket to be readable (or writable).
+  // True when it is; raises TransportError when the wait itself fails.
+  bool WaitReadable(int timeout_ms) const;
+  bool WaitWritable(int timeout_ms) const;
+  // Returns the count moved, 0 for an orderly close (Receive), or -1 when
+  // the call would block; raises TransportError on other failures.
+  long Send(const char* data, size_t size);
+  long Receive(char* data, size_t size);
+  void Close();
+
+ private:
+#ifdef _WIN32
+  using Handle = uintptr_t;
+  static constexpr Handle kInvalid = ~Handle{0};
+#else
+  using Handle = int;
+  static constexpr Handle kInvalid = -1;
+#endif
+  explicit Socket(Handle handle) : handle_(handle) {}
+  Handle handle_ = kInvalid;
+};
+
+// Parses a dotted IPv4 literal into host order; false when it is not one.
+bool ParseIpv4(const std::string& text, uint32_t* address);
+
+// The fixed texts of the network layer's errors.
+namespace transport_text {
+inline constexpr const char kConnectTimedOut[] = "Connect timed out.";
+inline constexpr const char kConnectionRefused[] = "Connection refused.";
+inline constexpr const char kConnectionClosed[] = "Connection Closed Gracefully.";
+inline constexpr const char kConnectionReset[] = "Connection reset by peer.";
+inline constexpr const char kReadTimedOut[] = "Read timed out.";
+inline constexpr const char kWriteTimedOut[] = "Write timed out.";
+inline constexpr const char kMaxLineLength[] = "Max line length exceeded.";
+inline constexpr const char kNotConnected[] = "Not connected.";
+inline constexpr const char kBadAddress[] = "Invalid IPv4 address.";
+}  // namespace transport_text
+
+// The fixed text for a system socket error code: refused and reset have
+// their own; any other reads "Socket Error # <code>".
+std::string TransportErrorText(int code);
+
+}  // namespace ulmar

@@ -1,0 +1,193 @@
+#include "session/connection.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "log/errors.h"
+#include "session/protocol.h"
+
+namespace ulmar {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsSince(Clock::time_point start) {
+  return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+}  // namespace
+
+Connection::Connection(std::function<void()> idle, NetworkLimits limits)
+    : idle_(std::move(idle)), limits_(limits) {}
+
+Connection::~Connection() { CloseSocket(); }
+
+void Connection::Connect(const std::string& host, uint16_t port) {
+  uint32_t address = 0;
+  if (!ParseIpv4(host, &address)) throw TransportError(transport_text::kBadAddress);
+  CloseSocket();
+  buffer_.clear();
+  buffer_pos_ = 0;
+  Socket socket = Socket::OpenTcp();
+  if (!socket.StartConnect(address, port)) {
+    Clock::time_point start = Clock::now();
+    for (;;) {
+      int left = limits_.connect_timeout_ms - MillisecondsSince(start);
+      if (left <= 0) throw TransportError(transport_text::kConnectTimedOut);  // the socket closes with it
+      bool ready = socket.WaitWritable(left < limits_.connect_slice_ms ? left : limits_.connect_slice_ms);
+      if (ready) {
+        int error = socket.ConnectError();
+        if (error != 0) throw TransportError(TransportErrorText(error));
+        break;
+      }
+      if (idle_) idle_();
+    }
+  }
+  socket_ = std::move(socket);
+  if (log_) log_->Connected();
+}
+
+bool Connection::Connected() {
+  if (!socket_.IsOpen()) return false;
+  try {
+    // Take in whatever has arrived; an orderly close or a reset shows here.
+    while (socket_.WaitReadable(0)) {
+      if (ReceiveChunk(nullptr, 0) <= 0) break;
+    }
+  } catch (...) {
+    CloseSocket();
+  }
+  return socket_.IsOpen();
+}
+
+void Connection::Disconnect() { CloseSocket(); }
+
+void Connection::CloseSocket() {
+  if (!socket_.IsOpen()) return;
+  socket_.Close();
+  if (log_) {
+    try {
+      log_->Disconnected();
+    } catch (...) {
+      // A traffic log that cannot be written must not stop the close.
+    }
+  }
+}
+
+void Connection::WaitUntil(bool readable) {
+  Clock::time_point start = Clock::now();
+  for (;;) {
+    if (!socket_.IsOpen()) throw TransportError(transport_text::kNotConnected);
+    bool ready = readable ? socket_.WaitReadable(limits_.wait_slice_ms) : socket_.WaitWritable(limits_.wait_slice_ms);
+    if (ready) return;
+    if (idle_) idle_();
+    if (MillisecondsSince(start) >= limits_.inactivity_limit_ms) {
+      throw TransportError(readable ? transport_text::kReadTimedOut : transport_text::kWriteTimedOut);
+    }
+  }
+}
+
+void Connection::Write(std::string_view data) {
+  if (!socket_.IsOpen()) throw TransportError(transport_text::kNotConnected);
+  if (log_) log_->Sent(data);
+  while (!data.empty()) {
+    long n;
+    try {
+      n = socket_.Send(data.data(), data.size());
+    } catch (...) {
+      CloseSocket();
+      throw;
+    }
+    if (n < 0) {
+      WaitUntil(false);
+      continue;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+// Receives one chunk from the socket, into out when given (bypassing the
+// buffer), else onto the buffer. Returns the count, 0 after an orderly
+// close (the connection is then closed), -1 when nothing was there.
+long Connection::ReceiveChunk(char* out, size_t size) {
+  long n;
+  try {
+    if (out) {
+      n = socket_.Receive(out, size);
+    } else {
+      if (buffer_pos_ > 0 && buffer_pos_ * 2 >= buffer_.size()) {
+        buffer_.erase(0, buffer_pos_);
+        buffer_pos_ = 0;
+      }
+      size_t old_size = buffer_.size();
+      buffer_.resize(old_size + kReceiveBlock);
+      n = socket_.Receive(buffer_.data() + old_size, kReceiveBlock);
+      buffer_.resize(old_size + (n > 0 ? static_cast<size_t>(n) : 0));
+      out = buffer_.data() + old_size;
+    }
+  } catch (...) {
+    CloseSocket();
+    throw;
+  }
+  if (n == 0) {
+    CloseSocket();
+  } else if (n > 0 && log_) {
+    log_->Received(std::string_view(out, static_cast<size_t>(n)));
+  }
+  return n;
+}
+
+void Connection::Fill() {
+  for (;;) {
+    WaitUntil(true);
+    long n = ReceiveChunk(nullptr, 0);
+    if (n > 0) return;
+    if (n == 0) throw TransportError(transport_text::kConnectionClosed);
+  }
+}
+
+std::string Connection::ReadLine(size_t max_length) {
+  for (;;) {
+    std::string line;
+    size_t consumed = 0;
+    std::string_view pending(buffer_.data() + buffer_pos_, buffer_.size() - buffer_pos_);
+    switch (protocol::TakeLine(pending, max_length, &line, &consumed)) {
+      case protocol::LineStatus::Complete:
+        buffer_pos_ += consumed;
+        return line;
+      case protocol::LineStatus::TooLong:
+        throw TransportError(transport_text::kMaxLineLength);
+      case protocol::LineStatus::NeedMore:
+        if (!socket_.IsOpen()) throw TransportError(transport_text::kConnectionClosed);
+        Fill();
+        break;
+    }
+  }
+}
+
+int32_t Connection::ReadInt32() {
+  while (buffer_.size() - buffer_pos_ < 4) {
+    if (!socket_.IsOpen()) throw TransportError(transport_text::kConnectionClosed);
+    Fill();
+  }
+  int32_t value = protocol::DecodeInt32(buffer_.data() + buffer_pos_);
+  buffer_pos_ += 4;
+  return value;
+}
+
+size_t Connection::ReadSome(char* out, size_t size) {
+  if (buffer_pos_ < buffer_.size()) {
+    size_t n = std::min(size, buffer_.size() - buffer_pos_);
+    std::copy_n(buffer_.data() + buffer_pos_, n, out);
+    buffer_pos_ += n;
+    return n;
+  }
+  for (;;) {
+    if (!socket_.IsOpen()) return 0;
+    WaitUntil(true);
+    long n = ReceiveChunk(out, size);
+    if (n >= 0) return static_cast<size_t>(n);
+  }
+}
+
+}  // namespace ulmar

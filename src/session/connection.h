@@ -1,0 +1,77 @@
+// A TCP connection of the network layer, used for the update server and for
+// FTP. Blocking operations wait in short slices and call the idle callback
+// between them, so the window stays responsive on the one thread. Failures
+// are TransportError with the fixed texts of platform/socket.h.
+//
+// An attached traffic log sees every write as one "Sent" entry, every chunk
+// read from the socket as one "Recv" entry, the connect (when attached
+// before it) and the close.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "log/traffic_log.h"
+#include "platform/socket.h"
+#include "session/limits.h"
+
+namespace ulmar {
+
+struct NetworkLimits {
+  int connect_timeout_ms = limits::kConnectTimeoutMs;
+  int connect_slice_ms = limits::kConnectSliceMs;
+  int wait_slice_ms = limits::kWaitSliceMs;
+  int inactivity_limit_ms = limits::kInactivityLimitMs;
+};
+
+class Connection {
+ public:
+  // Bytes asked of the socket at a time: few large receives are much cheaper
+  // than many small ones, under Wine above all.
+  static constexpr size_t kReceiveBlock = 256 * 1024;
+
+  explicit Connection(std::function<void()> idle, NetworkLimits limits = {});
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection();
+
+  // Connects to an IPv4 literal; raises TransportError (refused, timed out).
+  void Connect(const std::string& host, uint16_t port);
+  // Logs from now on; nullptr detaches. The log is not owned.
+  void AttachLog(TrafficLog* log) { log_ = log; }
+  // Whether the connection is open. Never raises: a peer that has closed is
+  // noticed here and the connection closed on our side too.
+  bool Connected();
+  // Closes the connection if it is open.
+  void Disconnect();
+
+  // One write of all of data.
+  void Write(std::string_view data);
+  // The next line, by the protocol's rules; TransportError when it is longer
+  // than max_length or the connection ends first.
+  std::string ReadLine(size_t max_length);
+  // Exactly four bytes, most significant first.
+  int32_t ReadInt32();
+  // Up to size bytes as they arrive (at least one); 0 once the peer has
+  // closed the connection in order. For bulk transfers.
+  size_t ReadSome(char* out, size_t size);
+
+ private:
+  // Waits for and receives one more chunk into the buffer; raises when the
+  // connection ends.
+  void Fill();
+  long ReceiveChunk(char* out, size_t size);
+  void WaitUntil(bool readable);
+  void CloseSocket();
+
+  std::function<void()> idle_;
+  NetworkLimits limits_;
+  Socket socket_;
+  TrafficLog* log_ = nullptr;
+  std::string buffer_;
+  size_t buffer_pos_ = 0;
+};
+
+}  // namespace ulmar

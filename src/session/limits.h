@@ -1,0 +1,19 @@
+// Every time limit of the client, in one place.
+#pragma once
+
+namespace ulmar::limits {
+
+// Connecting to the update server or an FTP server.
+inline constexpr int kConnectTimeoutMs = 2000;
+// The window is served after each slice of a connect attempt.
+inline constexpr int kConnectSliceMs = 125;
+// The window is served after each slice of a wait for data or for room to send.
+inline constexpr int kWaitSliceMs = 250;
+#ifndef ULMAR_INACTIVITY_LIMIT_MS
+#define ULMAR_INACTIVITY_LIMIT_MS 120000
+#endif
+// A read or write that makes no progress for this long fails, so a stalled
+// peer cannot keep the window waiting forever.
+inline constexpr int kInactivityLimitMs = ULMAR_INACTIVITY_LIMIT_MS;
+
+}  // namespace ulmar::limits

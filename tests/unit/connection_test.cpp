@@ -1,0 +1,152 @@
+// The network layer against a scripted peer on loopback.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "log/errors.h"
+#include "session/connection.h"
+#include "unit/fake_clock.h"
+#include "unit/loopback.h"
+#include "unit/temp_dir.h"
+
+namespace ulmar {
+namespace {
+
+using testing::ReadAll;
+using testing::ScriptedPeer;
+
+NetworkLimits ShortLimits() {
+  NetworkLimits limits;
+  limits.connect_timeout_ms = 600;
+  limits.connect_slice_ms = 50;
+  limits.wait_slice_ms = 50;
+  limits.inactivity_limit_ms = 400;
+  return limits;
+}
+
+std::string TransportMessage(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const TransportError& e) {
+    return e.Message();
+  }
+  return "no transport error";
+}
+
+TEST(Connection, RefusedConnectRaisesTheRefusedText) {
+  Connection c(nullptr, ShortLimits());
+  EXPECT_EQ(TransportMessage([&] { c.Connect("127.0.0.1", testing::ClosedPort()); }), "Connection refused.");
+  EXPECT_FALSE(c.Connected());
+}
+
+TEST(Connection, ConnectThatNeverCompletesTimesOutServingTheWindowMeanwhile) {
+  // A listener with a backlog of 0 whose queue one other connection fills:
+  // further handshakes are never answered.
+  uint16_t port = 0;
+  testing::RawSocket listener = testing::ListenLoopback(&port, 0);
+  Connection filler(nullptr, ShortLimits());
+  filler.Connect("127.0.0.1", port);
+  int idle_calls = 0;
+  Connection c([&] { ++idle_calls; }, ShortLimits());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(TransportMessage([&] { c.Connect("127.0.0.1", port); }), "Connect timed out.");
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(550));
+  EXPECT_GE(idle_calls, 5);
+  EXPECT_FALSE(c.Connected());
+  testing::CloseRaw(listener);
+}
+
+TEST(Connection, ReadsLinesAndIntegersSplitAcrossChunks) {
+  ScriptedPeer peer({ScriptedPeer::Send("repl.cli"), ScriptedPeer::Pause(60), ScriptedPeer::Send(std::string("ent\r\n\0\0", 7)),
+                     ScriptedPeer::Pause(60), ScriptedPeer::Send(std::string("\0\3abc\nx\r\r\n", 11)),
+                     ScriptedPeer::Close()});
+  Connection c(nullptr, ShortLimits());
+  c.Connect("127.0.0.1", peer.Port());
+  EXPECT_EQ(c.ReadLine(16384), "repl.client");
+  EXPECT_EQ(c.ReadInt32(), 3);
+  EXPECT_EQ(c.ReadLine(16384), "abc");
+  EXPECT_EQ(c.ReadLine(16384), "x\r");
+  EXPECT_EQ(TransportMessage([&] { c.ReadInt32(); }), "Connection Closed Gracefully.");
+  EXPECT_FALSE(c.Connected());
+}
+
+TEST(Connection, LongLineIsRefusedAsSoonAsTheLimitIsPassed) {
+  // The peer sends more than the limit and then waits: the refusal must not
+  // wait for an LF.
+  ScriptedPeer peer({ScriptedPeer::Send(std::string(16385, 'x')), ScriptedPeer::Pause(300), ScriptedPeer::Close()});
+  Connection c(nullptr, ShortLimits());
+  c.Connect("127.0.0.1", peer.Port());
+  EXPECT_EQ(TransportMessage([&] { c.ReadLine(16384); }), "Max line length exceeded.");
+}
+
+TEST(Connection, StalledPeerEndsTheReadAfterTheInactivityLimit) {
+  ScriptedPeer peer({ScriptedPeer::Send("ab"), ScriptedPeer::Pause(900), ScriptedPeer::Close()});
+  int idle_calls = 0;
+  Connection c([&] { ++idle_calls; }, ShortLimits());
+  c.Connect("127.0.0.1", peer.Port());
+  EXPECT_EQ(TransportMessage([&] { c.ReadLine(16384); }), "Read timed out.");
+  EXPECT_GE(idle_calls, 4);
+}
+
+TEST(Connection, ResetByThePeerIsATransportErrorAndConnectedNeverRaises) {
+  ScriptedPeer peer({ScriptedPeer::Receive(3), ScriptedPeer::Reset()});
+  Connection c(nullptr, ShortLimits());
+  c.Connect("127.0.0.1", peer.Port());
+  c.Write("abc");
+  std::string message = TransportMessage([&] { c.ReadLine(16384); });
+  EXPECT_TRUE(message == "Connection reset by peer." || message == "Connection Closed Gracefully.") << message;
+  EXPECT_FALSE(c.Connected());
+  EXPECT_EQ(TransportMessage([&] { c.Write("x"); }), "Not connected.");
+}
+
+TEST(Connection, TrafficLogShowsEachWriteEachChunkAndTheCloses) {
+  testing::TempDir dir;
+  testing::FakeClock clock;
+  TrafficLog log(clock);
+  log.Activate(dir.File("tcp.log"));
+  ScriptedPeer peer({ScriptedPeer::Receive(30), ScriptedPeer::Send("ok\r\n"), ScriptedPeer::Receive(1),
+                     ScriptedPeer::Close()});
+  {
+    Connection c(nullptr, ShortLimits());
+    c.AttachLog(&log);
+    c.Connect("127.0.0.1", peer.Port());
+    c.Write(std::string("\0\0\0\1", 4));
+    c.Write("repl.client-server.v.0.2\r\n");
+    EXPECT_EQ(c.ReadLine(16384), "ok");
+    c.Write("z");
+    // The peer closes after the last byte: the question notices it and
+    // closes our side, without raising.
+    for (int i = 0; i < 100 && c.Connected(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(c.Connected());
+    c.Disconnect();
+  }
+  EXPECT_EQ(peer.Received(), std::string("\0\0\0\1", 4) + "repl.client-server.v.0.2\r\nz");
+  const std::string one("\0\0\0\1", 4);
+  EXPECT_EQ(ReadAll(dir.File("tcp.log")), "Stat Connected.\r\n"
+                                          "Sent 08.12.2026 9:05:07: " + one + "\r\n"
+                                              "Sent 08.12.2026 9:05:07: repl.client-server.v.0.2<EOL>\r\n"
+                                              "Recv 08.12.2026 9:05:07: ok<EOL>\r\n"
+                                              "Sent 08.12.2026 9:05:07: z\r\n"
+                                              "Stat Disconnected.\r\n");
+}
+
+TEST(TrafficLog, EscapesLineBreaksAndKeepsEveryOtherByte) {
+  EXPECT_EQ(EscapeTraffic("a\r\nb\rc\nd\n\r"), "a<EOL>b<CR>c<LF>d<LF><CR>");
+  EXPECT_EQ(EscapeTraffic(std::string("\0\xFF\r\r\n", 5)), std::string("\0\xFF<CR><EOL>", 11));
+}
+
+TEST(TrafficLog, AppendsToAnExistingFile) {
+  testing::TempDir dir;
+  testing::FakeClock clock;
+  testing::WriteAll(dir.File("t.log"), "earlier\r\n");
+  TrafficLog log(clock);
+  log.Disconnected();  // not active yet: nothing happens
+  log.Activate(dir.File("t.log"));
+  clock.now = {2026, 12, 8, 0, 0, 0, 0};
+  log.Received("x");
+  EXPECT_EQ(ReadAll(dir.File("t.log")), "earlier\r\nRecv 08.12.2026: x\r\n");
+}
+
+}  // namespace
+}  // namespace ulmar

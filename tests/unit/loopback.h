@@ -1,0 +1,142 @@
+// A scripted TCP peer on 127.0.0.1 for tests of the network layer: it
+// listens on a free port, accepts one connection and plays its script on a
+// thread of its own, recording what it received.
+#pragma once
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ulmar::testing {
+
+#ifdef _WIN32
+using RawSocket = SOCKET;
+inline void CloseRaw(RawSocket s) { closesocket(s); }
+inline void StartSockets() {
+  static bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)started;
+}
+#else
+using RawSocket = int;
+inline void CloseRaw(RawSocket s) { ::close(s); }
+inline void StartSockets() {}
+#endif
+
+// Listens on 127.0.0.1 at a free port (backlog as given).
+inline RawSocket ListenLoopback(uint16_t* port, int backlog = 4) {
+  StartSockets();
+  RawSocket s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::listen(s, backlog);
+#ifdef _WIN32
+  int length = sizeof sa;
+#else
+  socklen_t length = sizeof sa;
+#endif
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &length);
+  *port = ntohs(sa.sin_port);
+  return s;
+}
+
+// A port on which nothing listens.
+inline uint16_t ClosedPort() {
+  uint16_t port = 0;
+  CloseRaw(ListenLoopback(&port));
+  return port;
+}
+
+class ScriptedPeer {
+ public:
+  // What the peer does once a client is connected, step after step.
+  struct Step {
+    enum Kind { Send, Receive, Pause, Close, Reset } kind;
+    std::string bytes;  // Send: what to send; Receive: size as bytes.size()
+    int milliseconds = 0;
+  };
+  static Step Send(std::string bytes) { return {Step::Send, std::move(bytes)}; }
+  static Step Receive(size_t count) { return {Step::Receive, std::string(count, '\0')}; }
+  static Step Pause(int ms) { return {Step::Pause, {}, ms}; }
+  static Step Close() { return {Step::Close, {}}; }
+  static Step Reset() { return {Step::Reset, {}}; }
+
+  explicit ScriptedPeer(std::vector<Step> script) : script_(std::move(script)) {
+    listener_ = ListenLoopback(&port_);
+    thread_ = std::thread([this] { Play(); });
+  }
+  ~ScriptedPeer() {
+    thread_.join();
+    CloseRaw(listener_);
+  }
+  uint16_t Port() const { return port_; }
+  // Everything received up to now.
+  std::string Received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+
+ private:
+  void Play() {
+    RawSocket s = ::accept(listener_, nullptr, nullptr);
+    for (const Step& step : script_) {
+      switch (step.kind) {
+        case Step::Send:
+          ::send(s, step.bytes.data(), static_cast<int>(step.bytes.size()), 0);
+          break;
+        case Step::Receive: {
+          size_t want = step.bytes.size();
+          char buffer[4096];
+          while (want > 0) {
+            int n = static_cast<int>(::recv(s, buffer, static_cast<int>(std::min(want, sizeof buffer)), 0));
+            if (n <= 0) break;
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.append(buffer, n);
+            want -= n;
+          }
+          break;
+        }
+        case Step::Pause:
+          std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
+          break;
+        case Step::Reset: {
+          linger l{1, 0};
+          ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+          CloseRaw(s);
+          return;
+        }
+        case Step::Close:
+          CloseRaw(s);
+          return;
+      }
+    }
+    CloseRaw(s);
+  }
+
+  std::vector<Step> script_;
+  RawSocket listener_;
+  uint16_t port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::string received_;
+};
+
+}  // namespace ulmar::testing

@@ -1,0 +1,26 @@
+// A display that records every operation the session calls, in order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "session/display.h"
+
+namespace ulmar::testing {
+
+class RecordingDisplay : public Display {
+ public:
+  std::vector<std::string> calls;  // e.g. "overall 10", "status text", "failure text"
+  int processed = 0;               // ProcessMessages calls
+
+  void SetOverallProgress(int percent) override { calls.push_back("overall " + std::to_string(percent)); }
+  void SetStageProgress(int percent) override { calls.push_back("stage " + std::to_string(percent)); }
+  void ShowStatus(const std::string& text) override { calls.push_back("status " + text); }
+  void ClearStatus() override { calls.push_back("clear"); }
+  void ReportFailure(const std::string& text) override { calls.push_back("failure " + text); }
+  void ReportSuccess(const std::string& text) override { calls.push_back("success " + text); }
+  void StartCountdown() override { calls.push_back("countdown"); }
+  void ProcessMessages() override { ++processed; }
+};
+
+}  // namespace ulmar::testing
