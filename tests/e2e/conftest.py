@@ -56,19 +56,20 @@ class Client:
     def inspector(self, *args):
         return subprocess.run(["wine", str(INSPECTOR), *args], capture_output=True, timeout=60)
 
-    def read(self):
-        """What the window shows now, or None when there is no window."""
-        result = self.inspector("read")
+    def read(self, what="read"):
+        """What the window shows now, or None when there is no window.
+        what="status" reads only the status box: quick while a session runs."""
+        result = self.inspector(what)
         if result.returncode == 2:
             return None
         assert result.returncode == 0, result.stderr
         return json.loads(result.stdout.decode("cp1251"))
 
-    def wait_for(self, predicate, timeout=30, what="the window"):
+    def wait_for(self, predicate, timeout=30, what="the window", reading="read"):
         deadline = time.monotonic() + timeout
         last = None
         while time.monotonic() < deadline:
-            last = self.read()
+            last = self.read(reading)
             if predicate(last):
                 return last
             time.sleep(0.1)
@@ -76,9 +77,10 @@ class Client:
 
     def wait_ended(self, timeout=30):
         """Waits until the session has shown its verdict colour."""
-        return self.wait_for(
+        self.wait_for(
             lambda w: w is not None and w["status_background"] in (FAILURE_RGB, SUCCESS_RGB),
-            timeout, "the session to end")
+            timeout, "the session to end", reading="status")
+        return self.read()
 
     def click(self, name):
         assert self.inspector("click", name).returncode == 0

@@ -5,6 +5,8 @@
 //                             rectangle and progress position, the status
 //                             box's lines and background colour, and the
 //                             application's open message boxes
+//   inspector status          JSON: only the status box's lines and colour
+//                             (few questions: quick while a session runs)
 //   inspector click NAME      press a button (garbage_button, gab_del, btClose)
 //   inspector close           ask the window to close (its close box)
 //   inspector press-box       press the first button of the newest message box
@@ -126,6 +128,22 @@ std::vector<HWND> MessageBoxes(HWND window) {
   return search.boxes;
 }
 
+// "status_lines":[...],"status_background":[r,g,b]
+std::string StatusJson(HWND window) {
+  HWND box = GetDlgItem(window, ids::kLogBox);
+  std::string out = "\"status_lines\":[";
+  bool first = true;
+  for (const std::string& l : Lines(TextOf(box))) {
+    if (!first) out += ",";
+    first = false;
+    out += Json(l);
+  }
+  COLORREF bg = StatusBackground(box);
+  char line[64];
+  std::snprintf(line, sizeof line, "],\"status_background\":[%d,%d,%d]", GetRValue(bg), GetGValue(bg), GetBValue(bg));
+  return out + line;
+}
+
 void Read(HWND window) {
   std::string out = "{";
   RECT frame, client;
@@ -166,17 +184,7 @@ void Read(HWND window) {
     out += "}";
   }
   out += "},";
-  HWND box = GetDlgItem(window, ids::kLogBox);
-  out += "\"status_lines\":[";
-  first = true;
-  for (const std::string& l : Lines(TextOf(box))) {
-    if (!first) out += ",";
-    first = false;
-    out += Json(l);
-  }
-  COLORREF bg = StatusBackground(box);
-  std::snprintf(line, sizeof line, "],\"status_background\":[%d,%d,%d],", GetRValue(bg), GetGValue(bg), GetBValue(bg));
-  out += line;
+  out += StatusJson(window) + ",";
   out += "\"message_boxes\":[";
   first = true;
   for (HWND mb : MessageBoxes(window)) {
@@ -219,6 +227,9 @@ int main(int argc, char** argv) {
   }
   if (command == "read") {
     Read(window);
+  } else if (command == "status") {
+    std::string out = "{" + StatusJson(window) + "}\n";
+    fwrite(out.data(), 1, out.size(), stdout);
   } else if (command == "close") {
     PostMessageA(window, WM_CLOSE, 0, 0);
   } else if (command == "click" && argc > 2) {

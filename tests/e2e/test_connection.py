@@ -1,0 +1,101 @@
+"""The connection to the update server, end to end."""
+import re
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+from conftest import FAILURE_RGB
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "peers"))
+from update_server import UpdateServerPeer  # noqa: E402
+
+STAMP = r"\d\d\.\d\d\.\d{4}( \d{1,2}:\d\d:\d\d)?"
+
+
+@pytest.fixture
+def server(request):
+    peers = []
+
+    def start(mode="accept", **kwargs):
+        peer = UpdateServerPeer(mode, **kwargs)
+        peers.append(peer)
+        return peer
+
+    yield start
+    for peer in peers:
+        peer.close()
+
+
+def event_lines(log_text):
+    """The event texts of a session log, time stamps checked and removed."""
+    events = []
+    for line in log_text.split("\r\n")[1:]:
+        if not line:
+            continue
+        match = re.fullmatch("(" + STAMP + ") >>> (.*)", line, re.S)
+        assert match, line
+        events.append(match.group(3))
+    return events
+
+
+def close_and_read_log(client):
+    client.click("btClose")
+    client.wait_exit()
+    return event_lines(client.log())
+
+
+def test_nothing_listening_fails_with_the_connection_message(make_client):
+    client = make_client().start()
+    window = client.wait_ended()
+    assert window["status_lines"] == [
+        "Устанавливаем соединение с сервером", "Не удаётся установить соединение с сервером "]
+    assert window["status_background"] == FAILURE_RGB
+    assert window["controls"]["pbComm"]["position"] == 0
+    assert close_and_read_log(client) == [
+        "Приложение запущено из " + client.exe_dir,
+        "Пробуем установить соединение",
+        "Не удаётся установить соединение с сервером (TCP)",
+        "Connection refused.",
+    ]
+    assert client.log("tcp_clnt.log") == ""
+
+
+def test_a_server_that_never_completes_the_handshake_times_out_and_the_window_stays_responsive(
+        make_client, server):
+    server("stall")
+    client = make_client().start()
+    # While the connect waits, the window answers the inspector's questions.
+    connecting = client.wait_for(
+        lambda w: w and w["status_lines"] == ["Устанавливаем соединение с сервером"], what="the connect",
+        reading="status")
+    assert connecting["status_background"] != FAILURE_RGB
+    # Asked again during the two-second wait, the window answers at once.
+    again = client.read("status")
+    assert again["status_lines"] == ["Устанавливаем соединение с сервером"]
+    assert again["status_background"] != FAILURE_RGB
+    window = client.wait_ended()
+    assert window["status_lines"][-1] == "Не удаётся установить соединение с сервером "
+    assert close_and_read_log(client)[-2:] == [
+        "Не удаётся установить соединение с сервером (TCP)", "Connect timed out."]
+
+
+def test_a_close_request_during_the_connect_takes_effect_when_the_session_ends(make_client, server):
+    server("stall")
+    client = make_client().start()
+    client.wait_for(lambda w: w and w["status_lines"] == ["Устанавливаем соединение с сервером"],
+                    what="the connect", reading="status")
+    client.click("btClose")
+    assert client.wait_exit(timeout=15) == 0
+    assert event_lines(client.log())[-1] == "Connect timed out."
+
+
+def test_an_accepting_server_is_connected_to(make_client, server):
+    peer = server("accept")
+    client = make_client().start()
+    peer.wait_for_connections(1)
+    time.sleep(1)
+    events = close_and_read_log(client)
+    assert events[1:3] == ["Пробуем установить соединение", "Установлено."]
+    assert "Stat Connected." not in client.log("tcp_clnt.log")
