@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ulmar {
 
@@ -27,7 +28,13 @@ class File {
   // processes may open it for reading only.
   static File OpenOrCreateForAppend(const std::string& path);
 
+  // Open an existing file for reading; other processes may read it but not
+  // write it meanwhile (fails when one holds it open for writing).
+  static File OpenForRead(const std::string& path);
+
   bool IsOpen() const;
+  // Reads up to size bytes; 0 at the end of the file. Raises InOutError.
+  size_t Read(char* data, size_t size);
   // Writes all of data or raises.
   void Write(std::string_view data);
   // Closes the file; raises when the system reports a failure. Closing a
@@ -51,6 +58,18 @@ class File {
   int fd_ = -1;
 #endif
 };
+
+// One entry of a directory search.
+struct DirEntry {
+  std::string name;
+  bool directory = false;
+  bool hidden = false;  // hidden or system
+};
+
+// The entries of directory dir (which ends with a separator) matching mask
+// ("*" or "*.*": every name), "." and ".." included, in the order of the
+// platform's search. A search that cannot start gives no entries.
+std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& mask);
 
 // True when path names an existing file (not a directory).
 bool FileExists(const std::string& path);

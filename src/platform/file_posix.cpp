@@ -3,6 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <strings.h>
+
+#include <algorithm>
 #include <cerrno>
 
 #include "log/errors.h"
@@ -54,13 +58,29 @@ File OpenAtEnd(const std::string& path, int flags) {
   return file;
 }
 
+File OpenAtStart(const std::string& path) {
+  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw InOutError(SystemErrorText(errno));
+  return File::Adopt(fd);
+}
+
 }  // namespace
 
 File File::OpenForAppend(const std::string& path) { return OpenAtEnd(path, O_RDWR); }
 
 File File::OpenOrCreateForAppend(const std::string& path) { return OpenAtEnd(path, O_WRONLY | O_CREAT); }
 
+File File::OpenForRead(const std::string& path) { return OpenAtStart(path); }
+
 bool File::IsOpen() const { return fd_ >= 0; }
+
+size_t File::Read(char* data, size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd_, data, size);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) throw InOutError(SystemErrorText(errno));
+  }
+}
 
 void File::Write(std::string_view data) {
   if (fd_ < 0) throw InOutError(SystemErrorText(EBADF));
@@ -79,6 +99,27 @@ void File::Close() {
   int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) throw InOutError(SystemErrorText(errno));
+}
+
+// Natively nothing is hidden or system, and the entries come sorted without
+// regard to case, as Wine's directory search returns them.
+std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& mask) {
+  (void)mask;  // "*" and "*.*" both match every name
+  std::vector<DirEntry> entries;
+  std::string native = NativePath(dir);
+  DIR* d = ::opendir(native.c_str());
+  if (!d) return entries;
+  while (dirent* e = ::readdir(d)) {
+    DirEntry entry;
+    entry.name = e->d_name;
+    struct stat st{};
+    entry.directory = ::stat((native + entry.name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(d);
+  std::sort(entries.begin(), entries.end(),
+            [](const DirEntry& a, const DirEntry& b) { return strcasecmp(a.name.c_str(), b.name.c_str()) < 0; });
+  return entries;
 }
 
 bool FileExists(const std::string& path) {

@@ -48,7 +48,21 @@ File File::OpenForAppend(const std::string& path) {
 
 File File::OpenOrCreateForAppend(const std::string& path) { return OpenAtEnd(path, GENERIC_WRITE, OPEN_ALWAYS); }
 
+File File::OpenForRead(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw InOutError(SystemErrorText(GetLastError()));
+  return Adopt(h);
+}
+
 bool File::IsOpen() const { return handle_ != nullptr; }
+
+size_t File::Read(char* data, size_t size) {
+  DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!ReadFile(handle_, data, chunk, &got, nullptr)) throw InOutError(SystemErrorText(GetLastError()));
+  return got;
+}
 
 void File::Write(std::string_view data) {
   if (!handle_) throw InOutError(SystemErrorText(ERROR_INVALID_HANDLE));
@@ -68,6 +82,22 @@ void File::Close() {
   HANDLE h = handle_;
   handle_ = nullptr;
   if (!CloseHandle(h)) throw InOutError(SystemErrorText(GetLastError()));
+}
+
+std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& mask) {
+  std::vector<DirEntry> entries;
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA((dir + mask).c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return entries;
+  do {
+    DirEntry entry;
+    entry.name = data.cFileName;
+    entry.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.hidden = (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+    entries.push_back(std::move(entry));
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+  return entries;
 }
 
 bool FileExists(const std::string& path) {

@@ -1,0 +1,42 @@
+#include "inventory/scan.h"
+
+#include "inventory/crc32.h"
+#include "inventory/settings.h"
+#include "log/errors.h"
+#include "platform/file.h"
+
+namespace ulmar {
+
+std::vector<TLocalFileInfo> ScanDir(const std::string& root) {
+  // The root, then its subdirectories as the search returns them. Hidden or
+  // system folders are passed over, and so is the client's own "Logs"
+  // (exactly that spelling).
+  std::vector<std::string> relative_dirs{""};
+  for (const DirEntry& entry : ListDirectory(root, "*")) {
+    if (entry.hidden || entry.name == "." || entry.name == ".." || entry.name == "Logs") continue;
+    if (DirectoryExists(root + entry.name)) relative_dirs.push_back(entry.name + "\\");
+  }
+
+  std::vector<TLocalFileInfo> files;
+  std::vector<char> buffer;
+  for (const std::string& dir : relative_dirs) {
+    for (const DirEntry& entry : ListDirectory(root + dir, "*.*")) {
+      if (entry.directory) continue;
+      std::string relative = dir + entry.name;
+      std::string full = root + relative;
+      // Gone since the search, or not a file after all.
+      if (!FileExists(full)) continue;
+      uint32_t crc = 0;
+      if (!FileCRC32(full, &crc, &buffer)) {
+        throw MException("Не удалось обработать файл \"" + full + "\"",
+                         "Не удалось подсчитать контрольную сумму для файла \"" + full + "\".");
+      }
+      files.emplace_back(relative, crc);
+    }
+  }
+  return files;
+}
+
+std::vector<TLocalFileInfo> CollectLocalFiles(InstallationSettings& settings) { return ScanDir(settings.GetLocalDir()); }
+
+}  // namespace ulmar

@@ -1,0 +1,27 @@
+// The working-tree scan: every file of the installation directory and of
+// its first-level subdirectories, with its CRC-32, in the order of the
+// platform's directory search (root files first, then per subdirectory).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ulmar {
+
+class InstallationSettings;
+
+struct TLocalFileInfo {
+  TLocalFileInfo(std::string file_name, uint32_t crc) : FileName(std::move(file_name)), CRC(crc) {}
+  std::string FileName;  // relative: "readme.txt", "Bin\lib.dll"
+  uint32_t CRC;
+};
+
+// root ends with a backslash. Raises MException naming the file when a
+// checksum cannot be computed; nothing of the partial list is returned.
+std::vector<TLocalFileInfo> ScanDir(const std::string& root);
+
+// ScanDir of the installation directory. Raises MException.
+std::vector<TLocalFileInfo> CollectLocalFiles(InstallationSettings& settings);
+
+}  // namespace ulmar

@@ -1,0 +1,110 @@
+// An in-memory registry for tests: keys by root and path (compared without
+// regard to case, as the registry does), values as typed entries.
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "log/errors.h"
+#include "platform/registry.h"
+
+namespace ulmar::testing {
+
+class FakeRegistry : public Registry {
+ public:
+  struct Value {
+    bool is_string = true;
+    std::string data;
+  };
+  struct Key {
+    std::vector<std::pair<std::string, Value>> values;
+    bool writable = true;
+  };
+
+  static std::string Fold(const std::string& s) {
+    std::string out = s;
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  }
+  static std::string Id(RegistryRoot root, std::string path) {
+    if (!path.empty() && path[0] == '\\') path.erase(0, 1);
+    return (root == RegistryRoot::LocalMachine ? "HKLM\\" : "HKCU\\") + Fold(path);
+  }
+
+  Key& AddKey(RegistryRoot root, const std::string& path) {
+    order_.push_back({root, path});
+    return keys_[Id(root, path)];
+  }
+  void SetString(RegistryRoot root, const std::string& path, const std::string& name, const std::string& data) {
+    Set(root, path, name, {true, data});
+  }
+  void SetBinary(RegistryRoot root, const std::string& path, const std::string& name) {
+    Set(root, path, name, {false, "\x01\x02"});
+  }
+  void Set(RegistryRoot root, const std::string& path, const std::string& name, Value value) {
+    if (!keys_.count(Id(root, path))) AddKey(root, path);
+    auto& values = keys_[Id(root, path)].values;
+    for (auto& [n, v] : values) {
+      if (Fold(n) == Fold(name)) {
+        v = value;
+        return;
+      }
+    }
+    values.emplace_back(name, value);
+  }
+  const Value* Get(RegistryRoot root, const std::string& path, const std::string& name) {
+    auto key = keys_.find(Id(root, path));
+    if (key == keys_.end()) return nullptr;
+    for (auto& [n, v] : key->second.values) {
+      if (Fold(n) == Fold(name)) return &v;
+    }
+    return nullptr;
+  }
+
+  std::unique_ptr<RegistryKey> Open(RegistryRoot root, const std::string& path, RegistryAccess access) override {
+    auto key = keys_.find(Id(root, path));
+    if (key == keys_.end()) return nullptr;
+    if (access == RegistryAccess::Write && !key->second.writable) return nullptr;
+    return std::make_unique<OpenKey>(*this, root, path);
+  }
+
+ private:
+  class OpenKey : public RegistryKey {
+   public:
+    OpenKey(FakeRegistry& registry, RegistryRoot root, std::string path)
+        : registry_(registry), root_(root), path_(std::move(path)) {}
+    std::optional<std::string> ReadString(const std::string& name) override {
+      const Value* v = registry_.Get(root_, path_, name);
+      if (!v) return std::nullopt;
+      if (!v->is_string) throw RegistryError(InvalidRegistryTypeText(name));
+      return v->data.substr(0, v->data.find('\0'));
+    }
+    void WriteString(const std::string& name, const std::string& value) override {
+      registry_.SetString(root_, path_, name, value);
+    }
+    std::vector<std::string> SubkeyNames() override {
+      std::vector<std::string> names;
+      std::string prefix = Id(root_, path_) + "\\";
+      for (const auto& [root, path] : registry_.order_) {
+        std::string id = Id(root, path);
+        if (id.rfind(prefix, 0) == 0 && id.find('\\', prefix.size()) == std::string::npos) {
+          names.push_back(path.substr(path.rfind('\\') + 1));
+        }
+      }
+      return names;
+    }
+
+   private:
+    FakeRegistry& registry_;
+    RegistryRoot root_;
+    std::string path_;
+  };
+
+  std::map<std::string, Key> keys_;
+  std::vector<std::pair<RegistryRoot, std::string>> order_;
+};
+
+}  // namespace ulmar::testing

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "inventory/scan.h"
+#include "log/errors.h"
+#include "unit/temp_dir.h"
+
+namespace ulmar {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Names(const std::vector<TLocalFileInfo>& files) {
+  std::vector<std::string> names;
+  for (const auto& f : files) names.push_back(f.FileName);
+  return names;
+}
+
+TEST(ScanDir, TwoLevelsRootFirstLogsSkippedExactly) {
+  testing::TempDir dir;
+  const fs::path& r = dir.Path();
+  fs::create_directories(r / "Bin" / "Sub");
+  fs::create_directories(r / "Logs");
+  fs::create_directories(r / "Empty");
+  testing::WriteAll((r / "readme.txt").string(), "123456789");
+  testing::WriteAll((r / "empty.dat").string(), "");
+  testing::WriteAll((r / "Bin" / "lib.dll").string(), "x");
+  testing::WriteAll((r / "Bin" / "Sub" / "deep.txt").string(), "x");
+  testing::WriteAll((r / "Logs" / "short.log").string(), "x");
+  auto files = ScanDir(r.string() + "\\");
+  EXPECT_EQ(Names(files), (std::vector<std::string>{"empty.dat", "readme.txt", "Bin\\lib.dll"}));
+  EXPECT_EQ(files[0].CRC, 0u);
+  EXPECT_EQ(files[1].CRC, 0xCBF43926u);
+}
+
+TEST(ScanDir, OnlyLogsSpelledExactlyIsSkipped) {
+  for (const char* name : {"logs", "LOGS"}) {
+    testing::TempDir dir;
+    fs::create_directories(dir.Path() / name);
+    testing::WriteAll((dir.Path() / name / "kept.log").string(), "x");
+    auto files = ScanDir(dir.Path().string() + "\\");
+    ASSERT_EQ(files.size(), 1u) << name;
+    EXPECT_EQ(files[0].FileName, std::string(name) + "\\kept.log");
+  }
+}
+
+TEST(ScanDir, EmptyInstallationGivesAnEmptyList) {
+  testing::TempDir dir;
+  EXPECT_TRUE(ScanDir(dir.Path().string() + "\\").empty());
+}
+
+}  // namespace
+}  // namespace ulmar
