@@ -71,6 +71,9 @@ struct DirEntry {
 // platform's search. A search that cannot start gives no entries.
 std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& mask);
 
+// A whole (small) file's contents. Raises InOutError.
+std::string ReadWholeFile(const std::string& path);
+
 // True when path names an existing file (not a directory).
 bool FileExists(const std::string& path);
 // True when path names an existing directory.

@@ -34,8 +34,13 @@ class FakeRegistry : public Registry {
     return (root == RegistryRoot::LocalMachine ? "HKLM\\" : "HKCU\\") + Fold(path);
   }
 
+  // Adds the key and, as the registry has them, its parents.
   Key& AddKey(RegistryRoot root, const std::string& path) {
-    order_.push_back({root, path});
+    size_t slash = path.rfind('\\');
+    if (slash != std::string::npos && slash > 0 && !keys_.count(Id(root, path.substr(0, slash)))) {
+      AddKey(root, path.substr(0, slash));
+    }
+    if (!keys_.count(Id(root, path))) order_.push_back({root, path});
     return keys_[Id(root, path)];
   }
   void SetString(RegistryRoot root, const std::string& path, const std::string& name, const std::string& data) {
