@@ -19,11 +19,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ulmar::SessionLog log(*clock);
   ulmar::TrafficLog tcp_log(*clock);
   ulmar::TrafficLog ftp_log(*clock);
+  std::unique_ptr<ulmar::Registry> registry = ulmar::MakeSystemRegistry();
+  std::unique_ptr<ulmar::AliasConfig> aliases = ulmar::MakeFileAliasConfig(ulmar::kAliasConfigPath);
   int exit_code = 0;
   try {
     std::unique_ptr<ulmar::MainWindow> window;
     window = std::make_unique<ulmar::MainWindow>(instance, [&] {
-      ulmar::SessionServices services{*window, log, tcp_log, ftp_log, ulmar::ExeDir(), ulmar::build::kUpdateServer};
+      ulmar::SessionServices services{*window,        log,      tcp_log,
+                                      ftp_log,        *clock,   *registry,
+                                      *aliases,       window->ForeignFiles(), window->InstallDir(),
+                                      ulmar::ExeDir(), ulmar::build::kUpdateServer};
       ulmar::RunSession(services);
     });
     exit_code = window->Run();

@@ -3,6 +3,7 @@
 #include "session/run_session.h"
 
 #include "log/errors.h"
+#include "session/exchange.h"
 #include "platform/file.h"
 
 namespace ulmar {
@@ -55,7 +56,8 @@ void RunSession(SessionServices& s) {
   if (!Prepare(s)) return;
   Connection server([&s] { s.display.ProcessMessages(); }, s.limits);
   if (!ConnectToServer(s, server)) return;
-  server.Disconnect();
+  ServerLists lists;
+  if (!ExchangeWithServer(s, server, lists)) return;
 }
 
 }  // namespace ulmar

@@ -5,13 +5,20 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "log/session_log.h"
 #include "log/traffic_log.h"
+#include "platform/alias_config.h"
+#include "platform/clock.h"
+#include "platform/registry.h"
 #include "session/connection.h"
 #include "session/display.h"
 
 namespace ulmar {
+
+// The update server's port.
+inline constexpr uint16_t kServerPort = 8090;
 
 // What the session works with; owned by the caller for the program's life.
 struct SessionServices {
@@ -19,14 +26,18 @@ struct SessionServices {
   SessionLog& log;
   TrafficLog& tcp_log;  // "Logs\tcp_clnt.log", the update server's traffic
   TrafficLog& ftp_log;  // "Logs\ftp_clnt.log", the FTP control connections
-  std::string exe_dir;  // the program's directory, with a trailing backslash
-  std::string server_address;   // the update server, an IPv4 literal
-  uint16_t server_port = 8090;  // fixed for the product; tests may move it
+  const RegionalClock& clock;
+  Registry& registry;
+  AliasConfig& aliases;
+  // State the session leaves in the window: the foreign files the server
+  // named and the installation directory.
+  std::vector<std::string>& foreign_files;
+  std::string& install_dir;
+  std::string exe_dir;         // the program's directory, with a trailing backslash
+  std::string server_address;  // the update server, an IPv4 literal
+  uint16_t server_port = kServerPort;  // fixed for the product; tests may move it
   NetworkLimits limits{};
 };
-
-// The update server's port.
-inline constexpr uint16_t kServerPort = 8090;
 
 void RunSession(SessionServices& services);
 

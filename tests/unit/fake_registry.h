@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <functional>
 #include <map>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -69,7 +72,11 @@ class FakeRegistry : public Registry {
     return nullptr;
   }
 
+  // Called before every open, e.g. to make the registry slow for a test.
+  std::function<void(RegistryRoot, const std::string&)> on_open;
+
   std::unique_ptr<RegistryKey> Open(RegistryRoot root, const std::string& path, RegistryAccess access) override {
+    if (on_open) on_open(root, path);
     auto key = keys_.find(Id(root, path));
     if (key == keys_.end()) return nullptr;
     if (access == RegistryAccess::Write && !key->second.writable) return nullptr;

@@ -69,12 +69,15 @@ class ScriptedPeer {
  public:
   // What the peer does once a client is connected, step after step.
   struct Step {
-    enum Kind { Send, Receive, Pause, Close, Reset } kind;
+    enum Kind { Send, Receive, ReceiveLines, ReceiveAll, Pause, Close, Reset } kind;
     std::string bytes;  // Send: what to send; Receive: size as bytes.size()
-    int milliseconds = 0;
+    int milliseconds = 0;  // Pause: how long; ReceiveLines: how many lines
   };
   static Step Send(std::string bytes) { return {Step::Send, std::move(bytes)}; }
   static Step Receive(size_t count) { return {Step::Receive, std::string(count, '\0')}; }
+  static Step ReceiveLines(int count) { return {Step::ReceiveLines, {}, count}; }
+  // Everything until the client closes.
+  static Step ReceiveAll() { return {Step::ReceiveAll, {}}; }
   static Step Pause(int ms) { return {Step::Pause, {}, ms}; }
   static Step Close() { return {Step::Close, {}}; }
   static Step Reset() { return {Step::Reset, {}}; }
@@ -111,6 +114,27 @@ class ScriptedPeer {
             std::lock_guard<std::mutex> lock(mutex_);
             received_.append(buffer, n);
             want -= n;
+          }
+          break;
+        }
+        case Step::ReceiveLines: {
+          // One byte at a time, so nothing beyond the last line is taken.
+          int lines = step.milliseconds;
+          char c;
+          while (lines > 0 && ::recv(s, &c, 1, 0) == 1) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_ += c;
+            if (c == '\n') --lines;
+          }
+          break;
+        }
+        case Step::ReceiveAll: {
+          char buffer[4096];
+          for (;;) {
+            int n = static_cast<int>(::recv(s, buffer, sizeof buffer, 0));
+            if (n <= 0) break;
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.append(buffer, n);
           }
           break;
         }

@@ -1,0 +1,225 @@
+// The conversation with the update server, against a scripted peer.
+#include <gtest/gtest.h>
+
+#include "session/exchange.h"
+#include "session/protocol.h"
+#include "unit/loopback.h"
+#include "unit/session_fixture.h"
+
+namespace ulmar {
+namespace {
+
+using Calls = std::vector<std::string>;
+using Peer = testing::ScriptedPeer;
+
+const std::string kOpening = std::string("\0\0\0\1", 4) + "repl.client-server.v.0.2\r\n";
+const std::string kServerId = "repl.client-server.v.0.2\r\n";
+
+std::string Int(int32_t v) { return protocol::EncodeInt32(v); }
+
+class ExchangeTest : public testing::SessionFixture {
+ public:
+  void AddFile(const std::string& name, const std::string& content) {
+    testing::WriteAll(install_dir + "/" + name, content);
+  }
+  // The n-th open of path (counting from 1) waits long enough for a peer
+  // to have closed the connection meanwhile.
+  void SlowOpenOf(const std::string& path, int n) {
+    auto count = std::make_shared<int>(0);
+    registry.on_open = [path, n, count](RegistryRoot, const std::string& opened) {
+      if (testing::FakeRegistry::Id(RegistryRoot::LocalMachine, opened) ==
+              testing::FakeRegistry::Id(RegistryRoot::LocalMachine, path) &&
+          ++*count == n) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
+    };
+  }
+  std::vector<std::string> LogTail(size_t n) {
+    std::vector<std::string> events = Events();
+    return std::vector<std::string>(events.end() - std::min(n, events.size()), events.end());
+  }
+};
+
+TEST_F(ExchangeTest, OneFileNoDataSourcesProducesExactlyTheWorkedExample) {
+  Install();
+  AddFile("a.txt", "123456789");
+  const std::string reply = Int(1) + "ftp1/base\r\n" + Int(0) + Int(1) + "dir\\x.dll\r\n" + "sub\\x.dll\r\n" + Int(0) +
+                            Int(0);
+  Peer peer({Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(19), Peer::Send(reply),
+             Peer::ReceiveAll()});
+  Run(peer.Port());
+  EXPECT_EQ(peer.Received(), kOpening + "STUDENT\r\nivanov\r\n" + Int(1) + "\xCB\xF4\x39\x26" + "a.txt\r\n" + Int(0));
+  EXPECT_EQ(display.calls,
+            (Calls{"overall 0", "stage 0", "clear", "status Устанавливаем соединение с сервером", "overall 10",
+                   "status Передаем информацию серверу", "stage 0", "stage 30", "stage 60", "stage 100", "overall 25",
+                   "status Ждем ответа сервера", "stage 0", "stage 25", "status    файлов не принадлежащих системе 0",
+                   "stage 50", "status    файлов подлежащих обновлению 1", "stage 75",
+                   "status    новых источников данных 0", "status    файлов к принудительному удалению 0"}));
+  EXPECT_EQ(Events(), (std::vector<std::string>{"Приложение запущено из " + exe_dir, "Пробуем установить соединение",
+                                                "Установлено."}));
+  std::string traffic = testing::ReadAll(dir.File("client/Logs/tcp_clnt.log"));
+  EXPECT_EQ(traffic.find("Stat Connected."), std::string::npos);
+  EXPECT_EQ(traffic.rfind("Sent 08.12.2026 9:05:07: " + std::string("\0\0\0\1", 4) + "\r\n", 0), 0u);
+  EXPECT_EQ(traffic.substr(traffic.size() - 20), "Stat Disconnected.\r\n");
+}
+
+TEST_F(ExchangeTest, ListsAreReadAsReceivedNegativeCountsReadNothingKindsKeepTheirLowByte) {
+  Install("STUDENT", "");
+  const std::string reply = Int(-5) + Int(2) + "f1\r\n" + "Bin\\f2\n" + Int(-1) + Int(1) + Int(258) + "N\r\n" +
+                            "D\r\r\n" + "S\r\n" + Int(1) + "old.txt\r\n" + "trailing bytes are ignored";
+  Peer peer({Peer::Receive(30), Peer::Send("REPL.CLIENT-SERVER.V.0.2\r\n"), Peer::ReceiveLines(2), Peer::Receive(8),
+             Peer::Send(reply), Peer::ReceiveAll()});
+  SessionServices s = Services(peer.Port());
+  s.log.start_log(exe_dir + "Logs\\short.log");
+  Connection c(nullptr, s.limits);
+  c.Connect("127.0.0.1", peer.Port());
+  ServerLists lists;
+  ASSERT_TRUE(ExchangeWithServer(s, c, lists));
+  log.CloseLog();
+  EXPECT_FALSE(c.Connected());
+  EXPECT_TRUE(lists.FtpServers.empty());
+  EXPECT_EQ(foreign_files, (std::vector<std::string>{"f1", "Bin\\f2"}));
+  EXPECT_EQ(lists.UpdateCount, -1);
+  EXPECT_TRUE(lists.FilesToUpdate.empty());
+  ASSERT_EQ(lists.NewDataSources.size(), 1u);
+  EXPECT_EQ(lists.NewDataSources[0].Kind, ParadoxAlias);
+  EXPECT_EQ(lists.NewDataSources[0].Database, "D\r");
+  EXPECT_EQ(lists.FilesToDelete, (std::vector<std::string>{"old.txt"}));
+  EXPECT_NE(std::find(display.calls.begin(), display.calls.end(), "status    файлов подлежащих обновлению -1"),
+            display.calls.end());
+  // An identifier that differs only in letter case is a match: nothing logged.
+  EXPECT_TRUE(Events().empty());
+  // The empty user identifier went out as CR LF alone.
+  EXPECT_EQ(peer.Received().substr(30, 11), "STUDENT\r\n\r\n");
+}
+
+TEST_F(ExchangeTest, AnotherIdentifierIsLoggedAndTheConversationGoesOn) {
+  Install();
+  Peer peer({Peer::Receive(30), Peer::Send("repl.client-server.v.0.3\r\n"), Peer::ReceiveLines(2), Peer::Receive(8),
+             Peer::Send(Int(0) + Int(0) + Int(0) + Int(0) + Int(0)), Peer::ReceiveAll()});
+  Run(peer.Port());
+  EXPECT_EQ(Events().at(3),
+            "Несоответствие версий протокола: К:\"repl.client-server.v.0.2\" и C:\"repl.client-server.v.0.3\".");
+  EXPECT_EQ(display.calls.back(), "status    файлов к принудительному удалению 0");
+}
+
+struct FailureCase {
+  const char* name;
+  std::function<void(ExchangeTest&)> setup;
+  std::vector<Peer::Step> script;
+  std::vector<std::string> log_tail;  // "*" matches any message
+  std::string shown;
+};
+
+class ExchangeFailures : public ExchangeTest, public ::testing::WithParamInterface<int> {};
+
+std::vector<FailureCase> Cases() {
+  const auto reads_inventory_then_closes = std::vector<Peer::Step>{
+      Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(8), Peer::Close()};
+  return {
+      {"block A, registry key missing", [](ExchangeTest&) {},
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {"Ошибка при чтении реестра при поиске типа и имени клиента",
+        "Не найден тип клиента. (Не найден ключ реестра \"HKEY_LOCAL_MACHINE\\SOFTWARE\\ULMAR)"},
+       "Ошибка сбора данных о Вашем компьютере"},
+      {"block A, empty suite code", [](ExchangeTest& t) { t.Install(""); },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {"Ошибка при чтении реестра при поиске типа и имени клиента",
+        "Нет информации о типе клиента. ( \"HKEY_LOCAL_MACHINE\\SOFTWARE\\ULMAR\\SuiteCode\" хранит пустую строку)"},
+       "Ошибка сбора данных о Вашем компьютере"},
+      {"block A, user id of another type",
+       [](ExchangeTest& t) {
+         t.Install();
+         t.registry.SetBinary(RegistryRoot::LocalMachine, "SOFTWARE\\ULMAR", "UserID");
+       },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {"Пробуем установить соединение", "Установлено."},
+       "Внутренняя ошибка приложения: Invalid data type for 'UserID'"},
+      // For the transport rows the peer closes while the client is still
+      // gathering: a slow registry gives the close time to arrive, so the
+      // client's writes of that block meet a closed connection.
+      {"block A, transport", [](ExchangeTest& t) { t.Install(); t.SlowOpenOf("SOFTWARE\\ULMAR", 1); },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::Close()},
+       {"Ошибка при передаче типа или имени клиента", "*"},
+       "Ошибка при передаче данных о Вашем компьютере"},
+      {"block B, installation directory missing",
+       [](ExchangeTest& t) {
+         t.Install();
+         t.registry.SetString(RegistryRoot::LocalMachine, "SOFTWARE\\ULMAR", "LocalDir", t.install_dir + "-gone");
+       },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {"Ошибка при сборе информации о файлах", "*"},
+       "Ошибка при сборе информации"},
+      {"block B, transport",
+       [](ExchangeTest& t) {
+         t.Install();
+         t.AddFile("a.txt", "a");
+         t.SlowOpenOf("SOFTWARE\\ULMAR", 3);  // GetLocalDir, after the identity's two reads
+       },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Close()},
+       {"Ошибка при передаче имен файлов", "*"},
+       "Ошибка при передаче данных на сервер"},
+      {"block C, driver of another type",
+       [](ExchangeTest& t) {
+         t.Install();
+         t.registry.SetBinary(RegistryRoot::CurrentUser, "Software\\ODBC\\ODBC.INI\\Bad", "Driver");
+       },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {"Ошибка при сборе информации об алиасах", "Invalid data type for 'Driver'"},
+       "Ошибка при сборе информации"},
+      {"block C, transport",
+       [](ExchangeTest& t) {
+         t.Install();
+         t.registry.SetString(RegistryRoot::CurrentUser, "Software\\ODBC\\ODBC.INI\\Main", "Driver", "SQLSRV32.dll");
+         t.SlowOpenOf("Software\\ODBC\\ODBC.INI", 1);
+       },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(4), Peer::Close()},
+       {"Ошибка при передаче алиасов", "*"},
+       "Ошибка при передаче данных на сервер"},
+      {"reply, server closes", [](ExchangeTest& t) { t.Install(); }, reads_inventory_then_closes,
+       {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
+       "Соединение с сервером было сброшено."},
+      {"reply, line too long", [](ExchangeTest& t) { t.Install(); },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(8),
+        Peer::Send(Int(1) + std::string(16385, 'x') + "\r\n"), Peer::ReceiveAll()},
+       {"Соединение с сервером (TCP) было сброшено.", "Max line length exceeded."},
+       "Соединение с сервером было сброшено."},
+      {"opening, server closes at once", [](ExchangeTest& t) { t.Install(); },
+       {Peer::Receive(30), Peer::Close()},
+       {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
+       "Соединение с сервером было сброшено."},
+  };
+}
+
+TEST_P(ExchangeFailures, EachRowLogsAndShowsItsTexts) {
+  FailureCase c = Cases()[GetParam()];
+  SCOPED_TRACE(c.name);
+  std::filesystem::create_directories(dir.Path() / "client" / "Logs");
+  c.setup(*this);
+  {
+    Peer peer(c.script);
+    Run(peer.Port());
+  }
+  std::vector<std::string> tail = LogTail(c.log_tail.size());
+  ASSERT_EQ(tail.size(), c.log_tail.size());
+  for (size_t i = 0; i < tail.size(); ++i) {
+    if (c.log_tail[i] != "*") {
+      EXPECT_EQ(tail[i], c.log_tail[i]);
+    }
+  }
+  EXPECT_EQ(display.calls.back(), "failure " + c.shown);
+  EXPECT_EQ(testing::ReadAll(dir.File("client/Logs/tcp_clnt.log")).rfind("Stat Disconnected.\r\n"),
+            testing::ReadAll(dir.File("client/Logs/tcp_clnt.log")).size() - 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExchangeFailures, ::testing::Range(0, static_cast<int>(Cases().size())));
+
+TEST_F(ExchangeTest, ARegistryFailureInBlockAHasSentNothingButTheOpening) {
+  std::filesystem::create_directories(dir.Path() / "client" / "Logs");
+  Peer peer({Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()});
+  Run(peer.Port());
+  EXPECT_EQ(peer.Received(), kOpening);
+}
+
+}  // namespace
+}  // namespace ulmar
