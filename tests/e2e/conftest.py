@@ -2,6 +2,8 @@
 installation folder and reads its window with the inspector."""
 import json
 import os
+import re
+import sys
 import shutil
 import subprocess
 import time
@@ -13,6 +15,10 @@ ROOT = Path(__file__).resolve().parents[2]
 BIN = Path(os.environ.get("ULMAR_BIN", ROOT / "build" / "windows" / "bin"))
 INSPECTOR = BIN / "inspector.exe"
 
+sys.path.insert(0, str(ROOT / "tests" / "peers"))
+from update_server import UpdateServerPeer  # noqa: E402
+
+STAMP = r"\d\d\.\d\d\.\d{4}( \d{1,2}:\d\d:\d\d)?"
 FAILURE_RGB = [255, 204, 204]
 SUCCESS_RGB = [204, 255, 204]
 WINDOW_RGB = [255, 255, 255]
@@ -98,6 +104,54 @@ class Client:
                 self.process.wait()
 
 
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def set_registry(keys, delete=()):
+    """Writes registry keys in the 32-bit view, as the system's installer
+    does: keys maps a full key name to {value name: str, or bytes for a
+    binary value}. The keys in delete are removed first."""
+    lines = ["REGEDIT4", ""]
+    for key in delete:
+        lines += [f"[-{key}]", ""]
+    for key, values in keys.items():
+        lines.append(f"[{key}]")
+        for name, value in values.items():
+            if isinstance(value, bytes):
+                lines.append(f'"{name}"=hex:' + ",".join(f"{b:02x}" for b in value))
+            else:
+                lines.append(f'"{name}"={reg_string(value)}')
+        lines.append("")
+    path = ROOT / "build" / "e2e-registry.reg"
+    path.write_bytes("\r\n".join(lines).encode("cp1251") + b"\r\n")
+    result = subprocess.run(["wine", "reg", "import", wine_path(path), "/reg:32"], capture_output=True, timeout=60)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+ULMAR_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ULMAR"
+USER_DSN_KEY = "HKEY_CURRENT_USER\\Software\\ODBC\\ODBC.INI"
+SYSTEM_DSN_KEY = "HKEY_LOCAL_MACHINE\\Software\\ODBC\\ODBC.INI"
+
+
+@pytest.fixture
+def installation(tmp_path):
+    """An installation directory and its registry values; DSNs cleared."""
+    folder = tmp_path / "install"
+    folder.mkdir()
+
+    def install(suite="STUDENT", user="ivanov", values=None, dsns=None):
+        ulmar = {"LocalDir": wine_path(folder), "SuiteCode": suite, "UserID": user}
+        ulmar.update(values or {})
+        keys = {ULMAR_KEY: {k: v for k, v in ulmar.items() if v is not None}}
+        keys.update(dsns or {})
+        set_registry(keys, delete=[ULMAR_KEY, USER_DSN_KEY, SYSTEM_DSN_KEY])
+        return folder
+
+    install.folder = folder
+    return install
+
+
 @pytest.fixture
 def make_client(tmp_path):
     clients = []
@@ -110,3 +164,38 @@ def make_client(tmp_path):
     yield make
     for client in clients:
         client.stop()
+
+
+@pytest.fixture
+def server():
+    """Starts update-server peers on 127.0.0.1:8090; closed after the test."""
+    peers = []
+
+    def start(mode="accept", **kwargs):
+        peer = UpdateServerPeer(mode, **kwargs)
+        peers.append(peer)
+        return peer
+
+    yield start
+    for peer in peers:
+        peer.close()
+
+
+def event_lines(log_text):
+    """The event texts of a session log, time stamps checked and removed."""
+    events = []
+    for line in log_text.split("\r\n")[1:]:
+        if not line:
+            continue
+        match = re.fullmatch("(" + STAMP + ") >>> (.*)", line, re.S)
+        assert match, line
+        events.append(match.group(3))
+    return events
+
+
+def close_and_read_log(client):
+    client.click("btClose")
+    client.wait_exit()
+    return event_lines(client.log())
+
+

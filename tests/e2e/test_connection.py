@@ -1,49 +1,7 @@
 """The connection to the update server, end to end."""
-import re
-import sys
 import time
-from pathlib import Path
 
-import pytest
-
-from conftest import FAILURE_RGB
-
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "peers"))
-from update_server import UpdateServerPeer  # noqa: E402
-
-STAMP = r"\d\d\.\d\d\.\d{4}( \d{1,2}:\d\d:\d\d)?"
-
-
-@pytest.fixture
-def server(request):
-    peers = []
-
-    def start(mode="accept", **kwargs):
-        peer = UpdateServerPeer(mode, **kwargs)
-        peers.append(peer)
-        return peer
-
-    yield start
-    for peer in peers:
-        peer.close()
-
-
-def event_lines(log_text):
-    """The event texts of a session log, time stamps checked and removed."""
-    events = []
-    for line in log_text.split("\r\n")[1:]:
-        if not line:
-            continue
-        match = re.fullmatch("(" + STAMP + ") >>> (.*)", line, re.S)
-        assert match, line
-        events.append(match.group(3))
-    return events
-
-
-def close_and_read_log(client):
-    client.click("btClose")
-    client.wait_exit()
-    return event_lines(client.log())
+from conftest import FAILURE_RGB, close_and_read_log, event_lines
 
 
 def test_nothing_listening_fails_with_the_connection_message(make_client):

@@ -10,6 +10,8 @@
 //   inspector click NAME      press a button (garbage_button, gab_del, btClose)
 //   inspector close           ask the window to close (its close box)
 //   inspector press-box       press the first button of the newest message box
+//   inspector hold PATH       hold a file open for writing (others may read)
+//                             until standard input closes; prints "held"
 //
 // Output is code page 1251 JSON; exit code 2 when the window is not there.
 #include <fcntl.h>
@@ -210,6 +212,18 @@ HWND FindMainWindow() { return FindWindowA("TForm1", kWindowCaption); }
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   std::string command = argc > 1 ? argv[1] : "read";
+  if (command == "hold" && argc > 2) {
+    HANDLE file = CreateFileA(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 5;
+    std::fputs("held\n", stdout);
+    std::fflush(stdout);
+    char c;
+    DWORD got;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) && got == 1) {
+    }
+    CloseHandle(file);
+    return 0;
+  }
   HWND window = FindMainWindow();
   if (command == "press-box") {
     // Message boxes may outlive the main window's visibility; search by process.

@@ -5,6 +5,8 @@ and records every connection's bytes. Modes:
   accept   accept connections and play the reply script (default: none)
   stall    never complete a handshake: a listener with a backlog of 0 whose
            queue one connection of its own fills, so further SYNs are dropped
+With a Conversation as its script it plays the update server's side of the
+protocol: decodes what the client sends and answers with scripted lists.
 Run by hand: python3 update_server.py [accept|stall]
 """
 import socket
@@ -59,9 +61,12 @@ class UpdateServerPeer:
         with conn:
             try:
                 if self.script:
-                    self.script(ClientConnection(conn, self, index))
+                    client = ClientConnection(conn, self, index)
+                    self.script(client)
+                    if getattr(self.script, "stop", None):
+                        return  # close now, as scripted
                 self._record_until_closed(conn, index)
-            except OSError:
+            except (OSError, EOFError):
                 pass
 
     def _record(self, index, data):
@@ -133,6 +138,73 @@ class ClientConnection:
 
     def send(self, data):
         self.conn.sendall(data)
+
+
+PROTOCOL_ID = b"repl.client-server.v.0.2"
+
+
+def int32(value):
+    return value.to_bytes(4, "big", signed=True)
+
+
+def line(text):
+    return (text.encode("cp1251") if isinstance(text, str) else text) + b"\r\n"
+
+
+def reply(ftp=(), foreign=(), update=(), sources=(), delete=(), counts=None):
+    """The server's five lists in wire form. counts overrides the count
+    sent for a list by its name ("ftp", "foreign", "update", "sources",
+    "delete") without changing the elements that follow."""
+    counts = counts or {}
+    out = int32(counts.get("ftp", len(ftp))) + b"".join(line(x) for x in ftp)
+    out += int32(counts.get("foreign", len(foreign))) + b"".join(line(x) for x in foreign)
+    out += int32(counts.get("update", len(update)))
+    out += b"".join(line(remote) + line(local) for remote, local in update)
+    out += int32(counts.get("sources", len(sources)))
+    out += b"".join(int32(kind) + line(name) + line(db) + line(server) for kind, name, db, server in sources)
+    out += int32(counts.get("delete", len(delete))) + b"".join(line(x) for x in delete)
+    return out
+
+
+class Conversation:
+    """A reply script for UpdateServerPeer: reads the client's opening,
+    identity and whole inventory (decoded into fields), then sends the
+    reply. stop names a step after which the peer closes instead of going
+    on: "opening" (before its identifier), "id", "identity", "files",
+    "inventory"; "midreply" sends half the reply and closes."""
+
+    def __init__(self, reply_bytes=None, server_id=PROTOCOL_ID, stop=None, after=b""):
+        self.reply_bytes = reply() if reply_bytes is None else reply_bytes
+        self.server_id = server_id
+        self.stop = stop
+        self.after = after
+        self.fields = {}
+
+    def __call__(self, client):
+        f = self.fields
+        f["opening"] = client.read_int32()
+        f["protocol_id"] = client.read_line()
+        if self.stop == "opening":
+            return
+        client.send(line(self.server_id))
+        if self.stop == "id":
+            return
+        f["suite"] = client.read_line().decode("cp1251")
+        f["user"] = client.read_line().decode("cp1251")
+        if self.stop == "identity":
+            return
+        f["files"] = [(client.read_uint32(), client.read_line().decode("cp1251"))
+                      for _ in range(max(client.read_int32(), 0))]
+        if self.stop == "files":
+            return
+        f["sources"] = [(client.read_int32(), *(client.read_line().decode("cp1251") for _ in range(3)))
+                        for _ in range(max(client.read_int32(), 0))]
+        if self.stop == "inventory":
+            return
+        if self.stop == "midreply":
+            client.send(self.reply_bytes[:len(self.reply_bytes) // 2])
+            return
+        client.send(self.reply_bytes + self.after)
 
 
 if __name__ == "__main__":
