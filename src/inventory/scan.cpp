@@ -7,6 +7,11 @@
 
 namespace ulmar {
 
+bool IsPartialFile(const std::string& name) {
+  const std::string suffix = kPartialSuffix;
+  return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 std::vector<TLocalFileInfo> ScanDir(const std::string& root) {
   // The root, then its subdirectories as the search returns them. Hidden or
   // system folders are passed over, and so is the client's own "Logs"
@@ -21,7 +26,7 @@ std::vector<TLocalFileInfo> ScanDir(const std::string& root) {
   std::vector<char> buffer;
   for (const std::string& dir : relative_dirs) {
     for (const DirEntry& entry : ListDirectory(root + dir, "*.*")) {
-      if (entry.directory) continue;
+      if (entry.directory || IsPartialFile(entry.name)) continue;
       std::string relative = dir + entry.name;
       std::string full = root + relative;
       // Gone since the search, or not a file after all.

@@ -58,6 +58,15 @@ class EngineError : public Exception {
   using Exception::Exception;
 };
 
+// An FTP failure: anything on the network side of a transfer (refused or
+// broken connections, time-outs, negative replies, a refused log-in). For a
+// negative reply the message is the reply's text. The local side of a
+// transfer fails with InOutError.
+class FtpError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // The text the application's default error display shows for a message: a
 // full stop is appended unless the message is empty or its last character
 // sorts at or before the full stop in the code page (".", "!", a blank...).

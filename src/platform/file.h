@@ -71,6 +71,14 @@ struct DirEntry {
 // platform's search. A search that cannot start gives no entries.
 std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& mask);
 
+// Moves from over to, replacing to when it exists; to is never left half
+// written. Raises InOutError.
+void ReplaceFileWith(const std::string& from, const std::string& to);
+// Deletes a file; false when it could not be deleted.
+bool DeleteFileAt(const std::string& path);
+// Creates a directory and every missing parent; false when it failed.
+bool CreateDirectories(const std::string& path);
+
 // A whole (small) file's contents. Raises InOutError.
 std::string ReadWholeFile(const std::string& path);
 

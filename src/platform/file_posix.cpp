@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "log/errors.h"
 #include "platform/file.h"
@@ -120,6 +121,20 @@ std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& m
   std::sort(entries.begin(), entries.end(),
             [](const DirEntry& a, const DirEntry& b) { return strcasecmp(a.name.c_str(), b.name.c_str()) < 0; });
   return entries;
+}
+
+void ReplaceFileWith(const std::string& from, const std::string& to) {
+  if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0) throw InOutError(SystemErrorText(errno));
+}
+
+bool DeleteFileAt(const std::string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+
+bool CreateDirectories(const std::string& path) {
+  std::string native = NativePath(path);
+  for (size_t i = 1; i <= native.size(); ++i) {
+    if (i == native.size() || native[i] == '/') ::mkdir(native.substr(0, i).c_str(), 0777);
+  }
+  return DirectoryExists(path);
 }
 
 bool FileExists(const std::string& path) {

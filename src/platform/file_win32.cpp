@@ -100,6 +100,25 @@ std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& m
   return entries;
 }
 
+void ReplaceFileWith(const std::string& from, const std::string& to) {
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    throw InOutError(SystemErrorText(GetLastError()));
+  }
+}
+
+bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
+
+bool CreateDirectories(const std::string& path) {
+  if (path.empty() || DirectoryExists(path)) return true;
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.pop_back();
+  size_t slash = trimmed.find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0 && trimmed[slash - 1] != ':') {
+    CreateDirectories(trimmed.substr(0, slash));
+  }
+  return CreateDirectoryA(trimmed.c_str(), nullptr) || DirectoryExists(trimmed);
+}
+
 bool FileExists(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -52,6 +52,9 @@ class Socket {
 
 // Parses a dotted IPv4 literal into host order; false when it is not one.
 bool ParseIpv4(const std::string& text, uint32_t* address);
+// An IPv4 literal or a host name looked up by the system's resolver; raises
+// TransportError when the name cannot be resolved.
+uint32_t ResolveIpv4(const std::string& host);
 
 // The fixed texts of the network layer's errors.
 namespace transport_text {
@@ -64,6 +67,7 @@ inline constexpr const char kWriteTimedOut[] = "Write timed out.";
 inline constexpr const char kMaxLineLength[] = "Max line length exceeded.";
 inline constexpr const char kNotConnected[] = "Not connected.";
 inline constexpr const char kBadAddress[] = "Invalid IPv4 address.";
+inline constexpr const char kHostNotFound[] = "Host not found: ";
 }  // namespace transport_text
 
 // The fixed text for a system socket error code: refused and reset have

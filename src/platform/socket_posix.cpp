@@ -1,6 +1,7 @@
 // BSD sockets for the native build.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -89,6 +90,21 @@ void Socket::Close() {
     ::close(handle_);
     handle_ = kInvalid;
   }
+}
+
+uint32_t ResolveIpv4(const std::string& host) {
+  uint32_t address = 0;
+  if (ParseIpv4(host, &address)) return address;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+    throw TransportError(transport_text::kHostNotFound + host);
+  }
+  address = ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+  freeaddrinfo(found);
+  return address;
 }
 
 std::string TransportErrorText(int code) {

@@ -24,7 +24,11 @@ Connection::~Connection() { CloseSocket(); }
 
 void Connection::Connect(const std::string& host, uint16_t port) {
   uint32_t address = 0;
-  if (!ParseIpv4(host, &address)) throw TransportError(transport_text::kBadAddress);
+  if (resolve_names_) {
+    address = ResolveIpv4(host);
+  } else if (!ParseIpv4(host, &address)) {
+    throw TransportError(transport_text::kBadAddress);
+  }
   CloseSocket();
   buffer_.clear();
   buffer_pos_ = 0;
@@ -61,6 +65,16 @@ bool Connection::Connected() {
 }
 
 void Connection::Disconnect() { CloseSocket(); }
+
+bool Connection::WaitForData(int timeout_ms) {
+  if (buffer_pos_ < buffer_.size()) return true;
+  if (!socket_.IsOpen()) return false;
+  try {
+    return socket_.WaitReadable(timeout_ms);
+  } catch (...) {
+    return false;
+  }
+}
 
 void Connection::CloseSocket() {
   if (!socket_.IsOpen()) return;

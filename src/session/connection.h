@@ -37,8 +37,10 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
   ~Connection();
 
-  // Connects to an IPv4 literal; raises TransportError (refused, timed out).
+  // Connects to an IPv4 literal (or, after ResolveNames, a host name);
+  // raises TransportError (refused, timed out, name not found).
   void Connect(const std::string& host, uint16_t port);
+  void ResolveNames() { resolve_names_ = true; }
   // Logs from now on; nullptr detaches. The log is not owned.
   void AttachLog(TrafficLog* log) { log_ = log; }
   // Whether the connection is open. Never raises: a peer that has closed is
@@ -46,6 +48,8 @@ class Connection {
   bool Connected();
   // Closes the connection if it is open.
   void Disconnect();
+  // Whether received data is waiting, or arrives within timeout_ms.
+  bool WaitForData(int timeout_ms);
 
   // One write of all of data.
   void Write(std::string_view data);
@@ -70,6 +74,7 @@ class Connection {
   NetworkLimits limits_;
   Socket socket_;
   TrafficLog* log_ = nullptr;
+  bool resolve_names_ = false;
   std::string buffer_;
   size_t buffer_pos_ = 0;
 };

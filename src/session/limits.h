@@ -17,3 +17,14 @@ inline constexpr int kWaitSliceMs = 250;
 inline constexpr int kInactivityLimitMs = ULMAR_INACTIVITY_LIMIT_MS;
 
 }  // namespace ulmar::limits
+
+namespace ulmar::limits {
+
+// An FTP server's reply on the control connection.
+inline constexpr int kFtpReplyTimeoutMs = 60000;
+// Connecting to an FTP server, control and data connections alike.
+inline constexpr int kFtpConnectTimeoutMs = 5000;
+// QUIT's answer is read only if it arrives this soon.
+inline constexpr int kFtpQuitAnswerMs = 10;
+
+}  // namespace ulmar::limits

@@ -3,6 +3,7 @@
 #include "session/run_session.h"
 
 #include "log/errors.h"
+#include "apply/download.h"
 #include "session/exchange.h"
 #include "platform/file.h"
 
@@ -58,6 +59,8 @@ void RunSession(SessionServices& s) {
   if (!ConnectToServer(s, server)) return;
   ServerLists lists;
   if (!ExchangeWithServer(s, server, lists)) return;
+  int fetched = 0;
+  if (!DownloadFiles(s, lists, &fetched)) return;
 }
 
 }  // namespace ulmar

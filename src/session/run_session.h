@@ -36,6 +36,7 @@ struct SessionServices {
   std::string exe_dir;         // the program's directory, with a trailing backslash
   std::string server_address;  // the update server, an IPv4 literal
   uint16_t server_port = kServerPort;  // fixed for the product; tests may move it
+  uint16_t ftp_port = 21;              // likewise
   NetworkLimits limits{};
 };
 

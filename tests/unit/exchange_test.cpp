@@ -49,14 +49,17 @@ TEST_F(ExchangeTest, OneFileNoDataSourcesProducesExactlyTheWorkedExample) {
              Peer::ReceiveAll()});
   Run(peer.Port());
   EXPECT_EQ(peer.Received(), kOpening + "STUDENT\r\nivanov\r\n" + Int(1) + "\xCB\xF4\x39\x26" + "a.txt\r\n" + Int(0));
-  EXPECT_EQ(display.calls,
+  // What the exchange showed; the download stage follows it.
+  EXPECT_EQ(Calls(display.calls.begin(), display.calls.begin() + std::min<size_t>(20, display.calls.size())),
             (Calls{"overall 0", "stage 0", "clear", "status Устанавливаем соединение с сервером", "overall 10",
                    "status Передаем информацию серверу", "stage 0", "stage 30", "stage 60", "stage 100", "overall 25",
                    "status Ждем ответа сервера", "stage 0", "stage 25", "status    файлов не принадлежащих системе 0",
                    "stage 50", "status    файлов подлежащих обновлению 1", "stage 75",
                    "status    новых источников данных 0", "status    файлов к принудительному удалению 0"}));
-  EXPECT_EQ(Events(), (std::vector<std::string>{"Приложение запущено из " + exe_dir, "Пробуем установить соединение",
-                                                "Установлено."}));
+  std::vector<std::string> events = Events();
+  events.resize(std::min<size_t>(events.size(), 3));
+  EXPECT_EQ(events, (std::vector<std::string>{"Приложение запущено из " + exe_dir, "Пробуем установить соединение",
+                                              "Установлено."}));
   std::string traffic = testing::ReadAll(dir.File("client/Logs/tcp_clnt.log"));
   EXPECT_EQ(traffic.find("Stat Connected."), std::string::npos);
   EXPECT_EQ(traffic.rfind("Sent 08.12.2026 9:05:07: " + std::string("\0\0\0\1", 4) + "\r\n", 0), 0u);
@@ -100,7 +103,8 @@ TEST_F(ExchangeTest, AnotherIdentifierIsLoggedAndTheConversationGoesOn) {
   Run(peer.Port());
   EXPECT_EQ(Events().at(3),
             "Несоответствие версий протокола: К:\"repl.client-server.v.0.2\" и C:\"repl.client-server.v.0.3\".");
-  EXPECT_EQ(display.calls.back(), "status    файлов к принудительному удалению 0");
+  EXPECT_NE(std::find(display.calls.begin(), display.calls.end(), "status    файлов к принудительному удалению 0"),
+            display.calls.end());
 }
 
 struct FailureCase {

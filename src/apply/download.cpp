@@ -1,0 +1,163 @@
+#include "apply/download.h"
+
+#include <cmath>
+#include <optional>
+
+#include "apply/ftp_client.h"
+#include "apply/safe_path.h"
+#include "inventory/settings.h"
+#include "log/errors.h"
+#include "platform/file.h"
+
+namespace ulmar {
+
+std::string ToFtpPath(const std::string& path) {
+  std::string out = path;
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+
+void SplitServerEntry(const std::string& entry, std::string* host, std::string* base) {
+  size_t slash = entry.find('/');
+  if (slash == std::string::npos) {
+    *host = entry;
+    *base = "/";
+  } else {
+    *host = entry.substr(0, slash);
+    *base = "/" + ToFtpPath(entry.substr(slash + 1)) + "/";
+  }
+}
+
+int StageProgress(int done, int count) {
+  return static_cast<int>(std::nearbyint(static_cast<double>(done) * 100.0 / count));
+}
+
+namespace {
+
+// A failure that ended the loop: which kind, its text, and the file.
+struct Interruption {
+  bool ftp = false;
+  std::string text;
+  int index = 0;
+};
+
+Interruption Classify(const std::exception& e, int index) {
+  return {dynamic_cast<const FtpError*>(&e) != nullptr, e.what(), index};
+}
+
+// Partial files left by a transfer that was cut off (power loss, killed
+// process), in the two levels the scan covers.
+void RemoveStalePartials(const std::string& root) {
+  std::vector<std::string> dirs{""};
+  for (const DirEntry& e : ListDirectory(root, "*")) {
+    if (e.directory && e.name != "." && e.name != "..") dirs.push_back(e.name + "\\");
+  }
+  for (const std::string& d : dirs) {
+    for (const DirEntry& e : ListDirectory(root + d, "*.*")) {
+      if (!e.directory && IsPartialFile(e.name)) DeleteFileAt(root + d + e.name);
+    }
+  }
+}
+
+void FetchOne(SessionServices& s, FtpClient& ftp, const std::string& base, const std::string& remote,
+              const std::string& local) {
+  if (std::optional<std::string> reason = UnsafePathReason(local)) throw InOutError(*reason);
+  size_t slash = local.rfind('\\');
+  if (slash != std::string::npos) {
+    std::string dir = s.install_dir + local.substr(0, slash);
+    if (!DirectoryExists(dir)) CreateDirectories(dir);
+  }
+  size_t remote_slash = remote.rfind('\\');
+  if (remote_slash == std::string::npos) {
+    ftp.ChangeDirectory(base);
+    ftp.FetchFile(remote, s.install_dir + local);
+  } else {
+    ftp.ChangeDirectory(base + ToFtpPath(remote.substr(0, remote_slash)));
+    ftp.FetchFile(remote.substr(remote_slash + 1), s.install_dir + local);
+  }
+}
+
+}  // namespace
+
+bool DownloadFiles(SessionServices& s, const ServerLists& lists, int* fetched) {
+  *fetched = 0;
+  s.display.SetStageProgress(100);
+  s.display.SetOverallProgress(50);
+  s.display.SetStageProgress(0);
+  InstallationSettings settings(s.registry, s.clock);
+  s.install_dir = settings.GetLocalDir();
+  if (lists.UpdateCount < 1) return true;
+  s.display.ShowStatus("Получили информацию, начинаем скачивать");
+  RemoveStalePartials(s.install_dir);
+
+  FtpClient ftp([&s] { s.display.ProcessMessages(); }, &s.ftp_log, s.limits);
+  if (s.ftp_port != 0) ftp.SetPort(s.ftp_port);
+  std::string base;
+  bool connected = false;
+  for (const std::string& entry : lists.FtpServers) {
+    std::string host;
+    SplitServerEntry(entry, &host, &base);
+    ftp.SetLogin(host, kFtpUser, kFtpPassword);
+    try {
+      ftp.Connect();
+    } catch (const FtpError& e) {
+      s.log.WriteLog("Нет соединения с сервером FTP " + host);
+      s.log.WriteLog(e.Message());
+    }
+    if (ftp.Connected()) {
+      connected = true;
+      break;
+    }
+  }
+  if (!connected) {
+    s.display.ReportFailure("Нет доступных FTP серверов");
+    s.log.WriteLog(" Доступных серверов больше нет");
+    return false;
+  }
+
+  std::optional<Interruption> failure;
+  const int count = lists.UpdateCount;
+  for (int i = 0; i < count; ++i) {
+    const std::string& remote = lists.FilesToUpdate.at(2 * i);
+    const std::string& local = lists.FilesToUpdate.at(2 * i + 1);
+    try {
+      FetchOne(s, ftp, base, remote, local);
+    } catch (const std::exception& e) {
+      failure = Classify(e, i);
+      break;
+    }
+    s.display.SetStageProgress(StageProgress(i + 1, count));
+    s.display.ShowStatus("      принят файл: " + local);
+    ++*fetched;
+  }
+
+  bool show_total = true;
+  try {
+    ftp.Disconnect();
+  } catch (const std::exception& e) {
+    if (*fetched < count) {
+      failure = Classify(e, *fetched);
+      show_total = false;
+    } else {
+      s.display.ShowStatus("   (файлы скачаны, но разъединение сервером выполнено некорректно)");
+      s.log.WriteLog("файлы скачаны, но разъединение сервером выполнено некорректно: " + std::string(e.what()));
+    }
+  }
+  if (show_total) s.display.ShowStatus("   всего cкачано файлов: " + std::to_string(*fetched));
+  if (!failure) return true;
+
+  if (failure->ftp) {
+    s.log.WriteLog("Ошибка при скачивании с FTP " + lists.FilesToUpdate.at(2 * failure->index));
+    s.log.WriteLog(failure->text);
+    s.display.ReportFailure("Ошибка при скачивании с FTP");
+  } else {
+    s.log.WriteLog("Ошибка при записи файла на диск " + lists.FilesToUpdate.at(2 * failure->index + 1));
+    s.log.WriteLog(failure->text);
+    s.display.ReportFailure("Ошибка при записи файла на диск");
+  }
+  return false;
+}
+
+}  // namespace ulmar

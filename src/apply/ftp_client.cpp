@@ -1,0 +1,186 @@
+#include "apply/ftp_client.h"
+
+#include <memory>
+
+#include "log/errors.h"
+#include "platform/file.h"
+
+namespace ulmar {
+namespace {
+
+NetworkLimits ControlLimits(NetworkLimits limits) {
+  limits.connect_timeout_ms = limits::kFtpConnectTimeoutMs;
+  limits.inactivity_limit_ms = std::min(limits.inactivity_limit_ms, limits::kFtpReplyTimeoutMs);
+  return limits;
+}
+
+}  // namespace
+
+void ParsePassiveReply(const std::string& text, std::string* host, uint16_t* port) {
+  std::string numbers;
+  size_t open = text.find('(');
+  size_t close = open == std::string::npos ? std::string::npos : text.find(')', open);
+  if (open != std::string::npos && close != std::string::npos) {
+    numbers = text.substr(open + 1, close - open - 1);
+  } else {
+    size_t blank = text.find_last_of(' ');
+    numbers = blank == std::string::npos ? text : text.substr(blank + 1);
+  }
+  unsigned values[6];
+  size_t pos = 0;
+  for (int i = 0; i < 6; ++i) {
+    if (i > 0) {
+      if (pos >= numbers.size() || numbers[pos] != ',') throw FtpError("Invalid PASV reply: " + text);
+      ++pos;
+    }
+    size_t start = pos;
+    unsigned v = 0;
+    while (pos < numbers.size() && isdigit(static_cast<unsigned char>(numbers[pos])) && pos - start < 3) {
+      v = v * 10 + static_cast<unsigned>(numbers[pos++] - '0');
+    }
+    if (pos == start || v > 255) throw FtpError("Invalid PASV reply: " + text);
+    values[i] = v;
+  }
+  *host = std::to_string(values[0]) + "." + std::to_string(values[1]) + "." + std::to_string(values[2]) + "." +
+          std::to_string(values[3]);
+  *port = static_cast<uint16_t>(values[4] * 256 + values[5]);
+}
+
+FtpClient::FtpClient(std::function<void()> idle, TrafficLog* log, NetworkLimits limits)
+    : idle_(std::move(idle)), log_(log), limits_(limits), control_(idle_, ControlLimits(limits)) {
+  control_.ResolveNames();
+  control_.AttachLog(log_);
+}
+
+void FtpClient::SetLogin(const std::string& host, const std::string& user, const std::string& password) {
+  host_ = host;
+  user_ = user;
+  password_ = password;
+}
+
+FtpReply FtpClient::ReadReply() {
+  try {
+    for (;;) {
+      if (parser_.Feed(control_.ReadLine(FtpReplyParser::kMaxReplySize))) return parser_.Take();
+    }
+  } catch (const TransportError& e) {
+    parser_.Take();
+    throw FtpError(e.Message());
+  }
+}
+
+FtpReply FtpClient::Command(const std::string& line) {
+  try {
+    control_.Write(line + "\r\n");
+  } catch (const TransportError& e) {
+    throw FtpError(e.Message());
+  }
+  return ReadReply();
+}
+
+void FtpClient::Expect(const FtpReply& reply, std::initializer_list<int> codes) {
+  for (int code : codes) {
+    if (reply.code == code) return;
+  }
+  throw FtpError(reply.Text());
+}
+
+void FtpClient::Connect() {
+  try {
+    try {
+      control_.Connect(host_, port_);
+    } catch (const TransportError& e) {
+      throw FtpError(e.Message());
+    }
+    Expect(ReadReply(), {220});
+    FtpReply user = Command("USER " + user_);
+    if (user.code == 331) {
+      Expect(Command("PASS " + password_), {230});
+    } else {
+      Expect(user, {230, 232});
+    }
+    Command("FEAT");
+    Expect(Command("TYPE I"), {200});
+    Command("SYST");
+  } catch (...) {
+    control_.Disconnect();
+    throw;
+  }
+}
+
+bool FtpClient::Connected() { return control_.Connected(); }
+
+void FtpClient::ChangeDirectory(const std::string& path) { Expect(Command("CWD " + path), {200, 250}); }
+
+void FtpClient::FetchFile(const std::string& remote_name, const std::string& local_path) {
+  const std::string partial = local_path + kPartialSuffix;
+  // Created before anything is sent: a folder that cannot be written fails
+  // here, as a local failure.
+  File file = File::CreateForWrite(partial);
+  bool done = false;
+  try {
+    std::string host;
+    uint16_t port = 0;
+    FtpReply pasv = Command("PASV");
+    Expect(pasv, {227});
+    ParsePassiveReply(pasv.Text(), &host, &port);
+    NetworkLimits data_limits = limits_;
+    data_limits.connect_timeout_ms = limits::kFtpConnectTimeoutMs;
+    Connection data(idle_, data_limits);
+    try {
+      data.Connect(host, port);
+    } catch (const TransportError& e) {
+      throw FtpError(e.Message());
+    }
+    Expect(Command("RETR " + remote_name), {125, 150, 154});
+    ReceiveData(data, file);
+    // The data went to disk in ReceiveData; close before the final reply.
+    data.Disconnect();
+    Expect(ReadReply(), {226, 225, 250});
+    file.Close();
+    ReplaceFileWith(partial, local_path);
+    done = true;
+  } catch (...) {
+    if (!done) {
+      try {
+        file.Close();
+      } catch (...) {
+      }
+      DeleteFileAt(partial);
+    }
+    throw;
+  }
+}
+
+// Copies every byte of the data connection into the file until the server
+// closes it. Large receives: under Wine every small one is expensive.
+void FtpClient::ReceiveData(Connection& data, File& file) {
+  std::unique_ptr<char[]> block(new char[kReceiveBlock]);
+  for (;;) {
+    size_t n;
+    try {
+      n = data.ReadSome(block.get(), kReceiveBlock);
+    } catch (const TransportError& e) {
+      throw FtpError(e.Message());
+    }
+    if (n == 0) return;
+    file.Write(std::string_view(block.get(), n));
+  }
+}
+
+void FtpClient::Disconnect() {
+  if (!control_.Connected()) return;
+  try {
+    control_.Write("QUIT\r\n");
+    if (control_.WaitForData(limits::kFtpQuitAnswerMs)) ReadReply();
+  } catch (const TransportError& e) {
+    control_.Disconnect();
+    throw FtpError(e.Message());
+  } catch (...) {
+    control_.Disconnect();
+    throw;
+  }
+  control_.Disconnect();
+}
+
+}  // namespace ulmar

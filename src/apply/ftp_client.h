@@ -1,0 +1,65 @@
+// Our FTP client (RFC 959) over the network layer: port 21, passive mode,
+// binary type, automatic log-in. The control connection is written to the
+// FTP traffic log from its first byte; data connections are not logged.
+// Failures on the network side raise FtpError; local file failures raise
+// InOutError.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "apply/ftp_reply.h"
+#include "inventory/scan.h"
+#include "log/traffic_log.h"
+#include "platform/file.h"
+#include "session/connection.h"
+
+namespace ulmar {
+
+class FtpClient {
+ public:
+  static constexpr uint16_t kPort = 21;
+  static constexpr size_t kReceiveBlock = 1024 * 1024;
+
+  FtpClient(std::function<void()> idle, TrafficLog* log, NetworkLimits limits = {});
+
+  void SetLogin(const std::string& host, const std::string& user, const std::string& password);
+  void SetPort(uint16_t port) { port_ = port; }
+  // Connects, reads the greeting (220), logs in, asks for the features,
+  // sets binary type, asks for the system type. Any failure closes the
+  // control connection before it is raised.
+  void Connect();
+  bool Connected();
+  // "CWD path": 200 or 250.
+  void ChangeDirectory(const std::string& path);
+  // Fetches remote_name into local_path through a partial file beside it;
+  // the old local file stays as it was unless the whole transfer succeeds.
+  void FetchFile(const std::string& remote_name, const std::string& local_path);
+  // Sends QUIT while connected (its answer read only if it comes within
+  // 10 ms), then closes. Raises FtpError when that fails.
+  void Disconnect();
+
+ private:
+  FtpReply Command(const std::string& line);
+  FtpReply ReadReply();
+  // A reply whose code is not among the expected ones becomes an FtpError
+  // with the reply's text.
+  static void Expect(const FtpReply& reply, std::initializer_list<int> codes);
+  void ReceiveData(Connection& data, File& file);
+
+  std::function<void()> idle_;
+  TrafficLog* log_;
+  NetworkLimits limits_;
+  Connection control_;
+  FtpReplyParser parser_;
+  std::string host_, user_, password_;
+  uint16_t port_ = kPort;
+};
+
+// Parses the address of a 227 reply: the six numbers inside parentheses,
+// or after the reply's last blank. Raises FtpError when they are missing
+// or out of range.
+void ParsePassiveReply(const std::string& text, std::string* host, uint16_t* port);
+
+}  // namespace ulmar

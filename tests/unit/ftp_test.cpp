@@ -1,0 +1,114 @@
+// The FTP client's codecs and the download stage's small rules.
+#include <gtest/gtest.h>
+
+#include "apply/download.h"
+#include "apply/ftp_client.h"
+#include "apply/ftp_reply.h"
+#include "apply/safe_path.h"
+#include "log/errors.h"
+
+namespace ulmar {
+namespace {
+
+FtpReply ParseAll(const std::vector<std::string>& lines, size_t* used = nullptr) {
+  FtpReplyParser parser;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (parser.Feed(lines[i])) {
+      if (used) *used = i + 1;
+      return parser.Take();
+    }
+  }
+  ADD_FAILURE() << "reply not complete";
+  return {};
+}
+
+TEST(FtpReply, SingleAndMultiLineReplies) {
+  FtpReply r = ParseAll({"220 Service ready"});
+  EXPECT_EQ(r.code, 220);
+  EXPECT_EQ(r.Text(), "Service ready");
+  size_t used = 0;
+  r = ParseAll({"220-Welcome", "to the mirror", "220-still going", "220 ready", "ignored"}, &used);
+  EXPECT_EQ(used, 4u);
+  EXPECT_EQ(r.code, 220);
+  EXPECT_EQ(r.Text(), "Welcome\r\nto the mirror\r\nstill going\r\nready");
+  EXPECT_EQ(ParseAll({"550"}).Text(), "");
+  // A line in the middle that starts with another code does not end it.
+  EXPECT_EQ(ParseAll({"211-Features:", "211x", " UTF8", "211 End"}).lines.size(), 4u);
+}
+
+TEST(FtpReply, GarbageAndOversizedRepliesAreFtpFailures) {
+  FtpReplyParser parser;
+  EXPECT_THROW(parser.Feed("hello"), FtpError);
+  FtpReplyParser big;
+  big.Feed("220-start");
+  std::string line(1000, 'x');
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 100; ++i) big.Feed(line);
+      },
+      FtpError);
+}
+
+TEST(FtpPassive, AddressInsideParenthesesOrAfterTheLastBlank) {
+  struct Case {
+    std::string text, host;
+    uint16_t port;
+  } cases[] = {
+      {"Entering Passive Mode (127,0,0,1,195,80).", "127.0.0.1", 50000},
+      {"Entering Passive Mode 10,1,2,3,0,21", "10.1.2.3", 21},
+      {"=(192,168,0,9,4,1)", "192.168.0.9", 1025},
+  };
+  for (const Case& c : cases) {
+    std::string host;
+    uint16_t port = 0;
+    ParsePassiveReply(c.text, &host, &port);
+    EXPECT_EQ(host, c.host) << c.text;
+    EXPECT_EQ(port, c.port) << c.text;
+  }
+  std::string host;
+  uint16_t port;
+  for (const char* bad : {"Entering Passive Mode (127,0,0,1,300,1)", "no numbers", "(1,2,3,4,5)"}) {
+    EXPECT_THROW(ParsePassiveReply(bad, &host, &port), FtpError) << bad;
+  }
+}
+
+TEST(Download, ServerEntriesAndPaths) {
+  struct Case {
+    std::string entry, host, base;
+  } cases[] = {
+      {"ftp1", "ftp1", "/"},
+      {"ftp1/upd\\win", "ftp1", "/upd/win/"},
+      {"ftp1/", "ftp1", "//"},
+      {"10.0.0.5/a/b", "10.0.0.5", "/a/b/"},
+  };
+  for (const Case& c : cases) {
+    std::string host, base;
+    SplitServerEntry(c.entry, &host, &base);
+    EXPECT_EQ(host, c.host);
+    EXPECT_EQ(base, c.base);
+  }
+  EXPECT_EQ(ToFtpPath("a\\b\\x.dll"), "a/b/x.dll");
+  EXPECT_EQ(ToFtpPath(""), "");
+}
+
+TEST(Download, ProgressRoundsHalvesToEven) {
+  std::vector<int> eight, three;
+  for (int i = 1; i <= 8; ++i) eight.push_back(StageProgress(i, 8));
+  for (int i = 1; i <= 3; ++i) three.push_back(StageProgress(i, 3));
+  EXPECT_EQ(eight, (std::vector<int>{12, 25, 38, 50, 62, 75, 88, 100}));
+  EXPECT_EQ(three, (std::vector<int>{33, 67, 100}));
+}
+
+TEST(SafePath, ServerPathsStayInsideTheInstallation) {
+  for (const char* ok : {"x.dll", "Bin\\x.dll", "\\Bin\\x.dll", "a/b/c.txt", "console\\x", "COM0.txt", "Справка.txt",
+                         "...\\x", "a..b"}) {
+    EXPECT_FALSE(UnsafePathReason(ok)) << ok;
+  }
+  for (const char* bad : {"..\\outside.txt", "a\\..\\..\\x", "a/../x", "C:\\windows\\win.ini", "x.txt:stream",
+                          "CON", "con.d\\x", "bin\\nul.txt", "LPT1", "com9.log", "a\\\x01.txt", ".."}) {
+    EXPECT_TRUE(UnsafePathReason(bad)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace ulmar
