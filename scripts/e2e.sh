@@ -19,4 +19,6 @@ trap cleanup EXIT
 wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1
 
-/usr/bin/python3 -m pytest -p no:cacheprovider -q tests/e2e "$@"
+# Arguments name test files or options; without any, the whole suite runs.
+if [ $# -eq 0 ]; then set -- tests/e2e; fi
+/usr/bin/python3 -m pytest -p no:cacheprovider -q "$@"

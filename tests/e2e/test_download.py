@@ -1,0 +1,139 @@
+"""Downloading the files to update by FTP, with fail-over, end to end: the
+real client under Wine against pyftpdlib and a scripted, misbehaving FTP
+peer."""
+import pytest
+
+from conftest import FAILURE_RGB, close_and_read_log
+from ftp_servers import RealFtpServer, ScriptedFtpPeer
+from update_server import Conversation, reply
+
+
+@pytest.fixture
+def ftp():
+    servers = []
+
+    def start(kind, *args, **kwargs):
+        server = kind(*args, **kwargs)
+        servers.append(server)
+        return server
+
+    yield start
+    for server in servers:
+        server.close()
+
+
+def run_session(make_client, server, verdict):
+    server(script=Conversation(verdict))
+    client = make_client().start()
+    return client
+
+
+def wait_for_line(client, prefix):
+    return client.wait_for(lambda w: w and any(l.startswith(prefix) for l in w["status_lines"]),
+                           what=f"a status line starting {prefix!r}", reading="status")
+
+
+def test_two_refusing_servers_then_the_files_come_from_the_third(make_client, installation, server, ftp, tmp_path):
+    folder = installation()
+    (folder / "Bin").mkdir()
+    (folder / "Bin" / "x.dll").write_bytes(b"old version")
+    mirror = tmp_path / "mirror"
+    (mirror / "base" / "a" / "b").mkdir(parents=True)
+    (mirror / "base" / "a" / "b" / "x.dll").write_bytes(b"new version" * 1000)
+    (mirror / "base" / "f.txt").write_bytes(b"")
+    (mirror / "base" / "Справка.txt").write_bytes("справка".encode("cp1251"))
+    ftp(RealFtpServer, mirror)
+    verdict = reply(ftp=["127.0.0.2", "127.0.0.3", "127.0.0.1/base"],
+                    update=[("a\\b\\x.dll", "Bin\\x.dll"), ("f.txt", "sub\\new\\f.txt"),
+                            ("Справка.txt", "Справка.txt")])
+    client = run_session(make_client, server, verdict)
+    window = wait_for_line(client, "   всего cкачано файлов: ")
+    assert window["status_lines"][-5:] == [
+        "Получили информацию, начинаем скачивать",
+        "      принят файл: Bin\\x.dll", "      принят файл: sub\\new\\f.txt", "      принят файл: Справка.txt",
+        "   всего cкачано файлов: 3"]
+    assert (folder / "Bin" / "x.dll").read_bytes() == b"new version" * 1000
+    assert (folder / "sub" / "new" / "f.txt").read_bytes() == b""
+    assert (folder / "Справка.txt").read_bytes() == "справка".encode("cp1251")
+    assert not list(folder.rglob("*.ulmar-partial"))
+    events = close_and_read_log(client)
+    assert events[3:7] == ["Нет соединения с сервером FTP 127.0.0.2", "Connection refused.",
+                           "Нет соединения с сервером FTP 127.0.0.3", "Connection refused."]
+    traffic = client.log("ftp_clnt.log")
+    assert traffic.startswith("Stat Connected.\r\nRecv ")
+    for command in ("USER repl", "PASS kestrel", "TYPE I", "CWD /base/a/b", "RETR x.dll", "CWD /base/",
+                    "RETR Справка.txt", "QUIT"):
+        assert f": {command}<EOL>" in traffic, command
+    assert traffic.endswith("Stat Disconnected.\r\n")
+
+
+def test_a_refused_retr_leaves_the_old_file_and_reports_the_download_failure(make_client, installation, server, ftp):
+    folder = installation()
+    (folder / "keep.txt").write_bytes(b"previous contents")
+    peer = ftp(ScriptedFtpPeer)
+    client = run_session(make_client, server, reply(ftp=["127.0.0.1"], update=[("dir\\keep.txt", "keep.txt")]))
+    window = client.wait_ended()
+    assert window["status_background"] == FAILURE_RGB
+    assert window["status_lines"][-2:] == ["   всего cкачано файлов: 0", "Ошибка при скачивании с FTP"]
+    assert (folder / "keep.txt").read_bytes() == b"previous contents"
+    assert not list(folder.rglob("*.ulmar-partial"))
+    assert close_and_read_log(client)[-2:] == ["Ошибка при скачивании с FTP dir\\keep.txt", "No such file."]
+    assert peer.commands == ["USER repl", "PASS kestrel", "FEAT", "TYPE I", "SYST", "CWD /dir", "PASV",
+                             "RETR keep.txt", "QUIT"]
+
+
+def test_a_destination_outside_the_installation_is_never_written(make_client, installation, server, ftp, tmp_path):
+    installation()
+    peer = ftp(ScriptedFtpPeer, files={"/outside.txt": b"evil"})
+    client = run_session(make_client, server, reply(ftp=["127.0.0.1"], update=[("outside.txt", "..\\outside.txt")]))
+    window = client.wait_ended()
+    assert window["status_lines"][-1] == "Ошибка при записи файла на диск"
+    assert not (tmp_path / "outside.txt").exists()
+    events = close_and_read_log(client)
+    assert events[-2] == "Ошибка при записи файла на диск ..\\outside.txt"
+    assert "..\\outside.txt" in events[-1]
+    assert "RETR outside.txt" not in peer.commands
+
+
+# name: (peer settings, files to update, expected last status lines, expected commands or None)
+PEER_CASES = {
+    "530 at log-in": (
+        dict(replies={"PASS": "530 Login incorrect."}), [("f.txt", "f.txt")],
+        ["Нет доступных FTP серверов"], ["USER repl", "PASS kestrel"]),
+    "230 at USER logs in without PASS": (
+        dict(replies={"USER": "230 Welcome, no password needed."}, files={"/f.txt": b"data"}), [("f.txt", "f.txt")],
+        ["      принят файл: f.txt", "   всего cкачано файлов: 1"],
+        ["USER repl", "FEAT", "TYPE I", "SYST", "CWD /", "PASV", "RETR f.txt", "QUIT"]),
+    "multi-line greeting and replies": (
+        dict(greeting=["220-Welcome", "220-to the mirror", "220 ready"], files={"/f.txt": b"data"}),
+        [("f.txt", "f.txt")], ["      принят файл: f.txt", "   всего cкачано файлов: 1"], None),
+    "550 at CWD": (
+        dict(replies={"CWD": "550 No such directory."}), [("d\\f.txt", "f.txt")],
+        ["   всего cкачано файлов: 0", "Ошибка при скачивании с FTP"], None),
+    "PASV reply without parentheses": (
+        dict(pasv_plain=True, files={"/f.txt": b"data"}), [("f.txt", "f.txt")],
+        ["      принят файл: f.txt", "   всего cкачано файлов: 1"], None),
+    "data connection dropped mid-file": (
+        dict(files={"/f.txt": b"x" * 100000}, drop_after=1000), [("f.txt", "f.txt")],
+        ["   всего cкачано файлов: 0", "Ошибка при скачивании с FTP"], None),
+    "control connection closed before QUIT": (
+        dict(files={"/f.txt": b"data"}, close_before_quit=True), [("f.txt", "f.txt")],
+        ["   всего cкачано файлов: 1"], None),
+}
+
+
+@pytest.mark.parametrize("case", PEER_CASES)
+def test_misbehaving_ftp_servers(case, make_client, installation, server, ftp):
+    settings, update, last_lines, commands = PEER_CASES[case]
+    folder = installation()
+    (folder / "f.txt").write_bytes(b"old")
+    peer = ftp(ScriptedFtpPeer, **settings)
+    client = run_session(make_client, server, reply(ftp=["127.0.0.1"], update=update))
+    window = wait_for_line(client, last_lines[-1])
+    assert window["status_lines"][-len(last_lines):] == last_lines
+    ok = last_lines[-1].startswith("   всего")
+    assert (folder / "f.txt").read_bytes() == (b"data" if ok else b"old")
+    assert not list(folder.rglob("*.ulmar-partial"))
+    if commands is not None:
+        assert peer.commands == commands
+    client.stop()
