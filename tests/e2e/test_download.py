@@ -1,6 +1,7 @@
 """Downloading the files to update by FTP, with fail-over, end to end: the
 real client under Wine against pyftpdlib and a scripted, misbehaving FTP
 peer."""
+
 import pytest
 
 from conftest import FAILURE_RGB, close_and_read_log
@@ -136,4 +137,24 @@ def test_misbehaving_ftp_servers(case, make_client, installation, server, ftp):
     assert not list(folder.rglob("*.ulmar-partial"))
     if commands is not None:
         assert peer.commands == commands
+    client.stop()
+
+
+def test_files_come_from_vsftpd(make_client, installation, server, ftp, tmp_path):
+    from vsftpd import Vsftpd
+
+    folder = installation()
+    mirror = tmp_path / "mirror"
+    (mirror / "win" / "Bin").mkdir(parents=True)
+    payload = bytes(range(256)) * 4096
+    (mirror / "win" / "Bin" / "core.dll").write_bytes(payload)
+    (mirror / "win" / "readme.txt").write_bytes(b"hello\r\n")
+    ftp(Vsftpd, mirror, tmp_path)
+    client = run_session(make_client, server, reply(ftp=["127.0.0.1/win"],
+                                                    update=[("Bin\\core.dll", "Bin\\core.dll"),
+                                                            ("readme.txt", "readme.txt")]))
+    window = wait_for_line(client, "   всего cкачано файлов: ")
+    assert window["status_lines"][-1] == "   всего cкачано файлов: 2"
+    assert (folder / "Bin" / "core.dll").read_bytes() == payload
+    assert (folder / "readme.txt").read_bytes() == b"hello\r\n"
     client.stop()
