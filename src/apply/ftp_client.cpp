@@ -156,15 +156,23 @@ void FtpClient::FetchFile(const std::string& remote_name, const std::string& loc
 // closes it. Large receives: under Wine every small one is expensive.
 void FtpClient::ReceiveData(Connection& data, File& file) {
   std::unique_ptr<char[]> block(new char[kReceiveBlock]);
-  for (;;) {
-    size_t n;
-    try {
-      n = data.ReadSome(block.get(), kReceiveBlock);
-    } catch (const TransportError& e) {
-      throw FtpError(e.Message());
+  for (bool more = true; more;) {
+    // Fill the block before writing it: fewer, larger writes.
+    size_t filled = 0;
+    while (filled < kReceiveBlock) {
+      size_t n;
+      try {
+        n = data.ReadSome(block.get() + filled, kReceiveBlock - filled);
+      } catch (const TransportError& e) {
+        throw FtpError(e.Message());
+      }
+      if (n == 0) {
+        more = false;
+        break;
+      }
+      filled += n;
     }
-    if (n == 0) return;
-    file.Write(std::string_view(block.get(), n));
+    if (filled > 0) file.Write(std::string_view(block.get(), filled));
   }
 }
 

@@ -196,9 +196,11 @@ size_t Connection::ReadSome(char* out, size_t size) {
     buffer_pos_ += n;
     return n;
   }
-  for (;;) {
+  for (bool waited = false;; waited = true) {
     if (!socket_.IsOpen()) return 0;
-    WaitUntil(true);
+    // Data usually is there already during a transfer: ask for it first and
+    // wait only when there is none (every wait costs a system call more).
+    if (waited) WaitUntil(true);
     long n = ReceiveChunk(out, size);
     if (n >= 0) return static_cast<size_t>(n);
   }

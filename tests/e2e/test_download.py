@@ -1,7 +1,6 @@
 """Downloading the files to update by FTP, with fail-over, end to end: the
 real client under Wine against pyftpdlib and a scripted, misbehaving FTP
 peer."""
-
 import pytest
 
 from conftest import FAILURE_RGB, close_and_read_log
