@@ -6,6 +6,7 @@
 #include "apply/ftp_reply.h"
 #include "apply/safe_path.h"
 #include "log/errors.h"
+#include "unit/loopback.h"
 
 namespace ulmar {
 namespace {
@@ -108,6 +109,63 @@ TEST(SafePath, ServerPathsStayInsideTheInstallation) {
                           "CON", "con.d\\x", "bin\\nul.txt", "LPT1", "com9.log", "a\\\x01.txt", ".."}) {
     EXPECT_TRUE(UnsafePathReason(bad)) << bad;
   }
+}
+
+}  // namespace
+}  // namespace ulmar
+
+namespace ulmar {
+namespace {
+
+using testing::ScriptedPeer;
+
+NetworkLimits Short() {
+  NetworkLimits limits;
+  limits.connect_timeout_ms = 500;
+  limits.wait_slice_ms = 50;
+  limits.inactivity_limit_ms = 400;
+  return limits;
+}
+
+TEST(FtpClientTest, AServerThatNeverAnswersFailsTheConnectAndClosesIt) {
+  ScriptedPeer peer({ScriptedPeer::Pause(1000)});
+  FtpClient ftp(nullptr, nullptr, Short());
+  ftp.SetLogin("127.0.0.1", "repl", "kestrel");
+  ftp.SetPort(peer.Port());
+  try {
+    ftp.Connect();
+    FAIL() << "connected";
+  } catch (const FtpError& e) {
+    EXPECT_EQ(e.Message(), "Read timed out.");
+  }
+  EXPECT_FALSE(ftp.Connected());
+}
+
+TEST(FtpClientTest, LoggedInAtUserNeedsNoPasswordAndARefusedLoginClosesTheConnection) {
+  using P = ScriptedPeer;
+  ScriptedPeer at_user({P::Send("220-hello\r\n220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"),
+                        P::ReceiveLines(1), P::Send("211 no features\r\n"), P::ReceiveLines(1),
+                        P::Send("200 Type set\r\n"), P::ReceiveLines(1), P::Send("215 UNIX\r\n"), P::ReceiveAll()});
+  FtpClient ftp(nullptr, nullptr, Short());
+  ftp.SetLogin("127.0.0.1", "repl", "kestrel");
+  ftp.SetPort(at_user.Port());
+  ftp.Connect();
+  EXPECT_TRUE(ftp.Connected());
+  ftp.Disconnect();
+  EXPECT_FALSE(ftp.Connected());
+  EXPECT_EQ(at_user.Received(), "USER repl\r\nFEAT\r\nTYPE I\r\nSYST\r\nQUIT\r\n");
+
+  ScriptedPeer refusing({ScriptedPeer::Send("220 ready\r\n"), ScriptedPeer::ReceiveLines(1),
+                         ScriptedPeer::Send("331 password\r\n"), ScriptedPeer::ReceiveLines(1),
+                         ScriptedPeer::Send("530 Login incorrect.\r\n"), ScriptedPeer::ReceiveAll()});
+  ftp.SetPort(refusing.Port());
+  try {
+    ftp.Connect();
+    FAIL() << "logged in";
+  } catch (const FtpError& e) {
+    EXPECT_EQ(e.Message(), "Login incorrect.");
+  }
+  EXPECT_FALSE(ftp.Connected());
 }
 
 }  // namespace
