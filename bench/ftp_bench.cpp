@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   try {
     ulmar::FtpClient ftp(nullptr, nullptr);
     ftp.SetLogin(argv[1], "repl", "kestrel");
-    ftp.SetPort(static_cast<uint16_t>(std::atoi(argv[2])));
+    ftp.UsePort(static_cast<uint16_t>(std::atoi(argv[2])));
     ftp.Connect();
     ftp.ChangeDirectory(argv[3]);
     auto start = std::chrono::steady_clock::now();

@@ -93,7 +93,7 @@ bool DownloadFiles(SessionServices& s, const ServerLists& lists, int* fetched) {
   RemoveStalePartials(s.install_dir);
 
   FtpClient ftp([&s] { s.display.ProcessMessages(); }, &s.ftp_log, s.limits);
-  if (s.ftp_port != 0) ftp.SetPort(s.ftp_port);
+  if (s.ftp_port != 0) ftp.UsePort(s.ftp_port);
   std::string base;
   bool connected = false;
   for (const std::string& entry : lists.FtpServers) {

@@ -25,7 +25,7 @@ class FtpClient {
   FtpClient(std::function<void()> idle, TrafficLog* log, NetworkLimits limits = {});
 
   void SetLogin(const std::string& host, const std::string& user, const std::string& password);
-  void SetPort(uint16_t port) { port_ = port; }
+  void UsePort(uint16_t port) { port_ = port; }
   // Connects, reads the greeting (220), logs in, asks for the features,
   // sets binary type, asks for the system type. Any failure closes the
   // control connection before it is raised.

@@ -131,7 +131,7 @@ TEST(FtpClientTest, AServerThatNeverAnswersFailsTheConnectAndClosesIt) {
   ScriptedPeer peer({ScriptedPeer::Pause(1000)});
   FtpClient ftp(nullptr, nullptr, Short());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
-  ftp.SetPort(peer.Port());
+  ftp.UsePort(peer.Port());
   try {
     ftp.Connect();
     FAIL() << "connected";
@@ -148,7 +148,7 @@ TEST(FtpClientTest, LoggedInAtUserNeedsNoPasswordAndARefusedLoginClosesTheConnec
                         P::Send("200 Type set\r\n"), P::ReceiveLines(1), P::Send("215 UNIX\r\n"), P::ReceiveAll()});
   FtpClient ftp(nullptr, nullptr, Short());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
-  ftp.SetPort(at_user.Port());
+  ftp.UsePort(at_user.Port());
   ftp.Connect();
   EXPECT_TRUE(ftp.Connected());
   ftp.Disconnect();
@@ -158,7 +158,7 @@ TEST(FtpClientTest, LoggedInAtUserNeedsNoPasswordAndARefusedLoginClosesTheConnec
   ScriptedPeer refusing({ScriptedPeer::Send("220 ready\r\n"), ScriptedPeer::ReceiveLines(1),
                          ScriptedPeer::Send("331 password\r\n"), ScriptedPeer::ReceiveLines(1),
                          ScriptedPeer::Send("530 Login incorrect.\r\n"), ScriptedPeer::ReceiveAll()});
-  ftp.SetPort(refusing.Port());
+  ftp.UsePort(refusing.Port());
   try {
     ftp.Connect();
     FAIL() << "logged in";
