@@ -10,6 +10,7 @@ namespace {
 struct Alias {
   std::string name;
   std::vector<std::string> params;  // NAME=value, TYPE included
+  bool persistent = true;           // from or for the file; else the session's
 };
 
 bool IsStandard(const Alias& alias) {
@@ -43,6 +44,49 @@ class FileAliasConfig : public AliasConfig {
       return params;
     }
     throw EngineError("Alias not found: " + name);
+  }
+
+  void SetMode(Mode mode) override { mode_ = mode; }
+
+  bool IsDefined(const std::string& name) override {
+    Load();
+    return Find(name) != aliases_.end();
+  }
+
+  void DeleteAlias(const std::string& name) override {
+    Load();
+    auto it = Find(name);
+    if (it == aliases_.end()) throw EngineError("Alias not found: " + name);
+    aliases_.erase(it);
+  }
+
+  void AddStandardAlias(const std::string& name, const std::string& path, const std::string& driver) override {
+    Load();
+    if (name.empty() || name.find_first_of("[]\r\n") != std::string::npos) throw EngineError("Invalid alias name: " + name);
+    if (path.find_first_of("\r\n") != std::string::npos) throw EngineError("Invalid alias path: " + path);
+    if (IsDefined(name)) throw EngineError("Alias already exists: " + name);
+    aliases_.push_back({name, {"TYPE=STANDARD", "PATH=" + path, "ENABLE BCD=FALSE", "DEFAULT DRIVER=" + driver},
+                        mode_ == Mode::Persistent});
+  }
+
+  void Save() override {
+    Load();
+    std::string text = "; Database engine aliases (UlmarUpdater), code page 1251\r\n";
+    for (const Alias& a : aliases_) {
+      if (!a.persistent) continue;
+      text += "[" + a.name + "]\r\n";
+      for (const std::string& p : a.params) text += p + "\r\n";
+    }
+    const std::string partial = path_ + ".saving";
+    try {
+      File file = File::CreateForWrite(partial);
+      file.Write(text);
+      file.Close();
+      ReplaceFileWith(partial, path_);
+    } catch (const Exception& e) {
+      DeleteFileAt(partial);
+      throw EngineError("Cannot save the alias configuration " + path_ + ": " + e.Message());
+    }
   }
 
  private:
@@ -91,7 +135,15 @@ class FileAliasConfig : public AliasConfig {
     throw EngineError("Invalid alias configuration " + path_ + ", line " + std::to_string(line) + ": " + what);
   }
 
+  std::vector<Alias>::iterator Find(const std::string& name) {
+    for (auto it = aliases_.begin(); it != aliases_.end(); ++it) {
+      if (SameTextCp1251(it->name, name) && (mode_ == Mode::All || it->persistent)) return it;
+    }
+    return aliases_.end();
+  }
+
   std::string path_;
+  Mode mode_ = Mode::All;
   bool loaded_ = false;
   std::vector<Alias> aliases_;
 };

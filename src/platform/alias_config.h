@@ -28,6 +28,22 @@ class AliasConfig {
   // An alias's parameters as NAME=value lines, in order; the TYPE line of a
   // standard alias is left out. Raises EngineError for an unknown alias.
   virtual std::vector<std::string> AliasParams(const std::string& name) = 0;
+
+  // Which entries the operations below act on: the configuration file's
+  // only, or those and the session's own (the default).
+  enum class Mode { Persistent, All };
+  virtual void SetMode(Mode mode) = 0;
+  // Whether an alias of this name is defined under the current mode.
+  virtual bool IsDefined(const std::string& name) = 0;
+  // Deletes the alias under the current mode. Raises EngineError.
+  virtual void DeleteAlias(const std::string& name) = 0;
+  // Adds a standard alias: PATH=path, ENABLE BCD=FALSE, DEFAULT DRIVER=driver.
+  // Under Persistent mode it goes into the file at the next Save, otherwise
+  // it lives for the session only. Raises EngineError.
+  virtual void AddStandardAlias(const std::string& name, const std::string& path, const std::string& driver) = 0;
+  // Writes the configuration file (whole, never half-written). Raises
+  // EngineError.
+  virtual void Save() = 0;
 };
 
 // Where the product keeps the configuration: outside the installation and

@@ -16,5 +16,7 @@ std::string DirWithBackslash(const std::string& module_path);
 
 // The running executable's directory with a trailing backslash (Windows only).
 std::string ExeDir();
+// The running executable's file name, e.g. "UlmarUpdater.exe" (Windows only).
+std::string ExeName();
 
 }  // namespace ulmar

@@ -74,8 +74,14 @@ std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& m
 // Moves from over to, replacing to when it exists; to is never left half
 // written. Raises InOutError.
 void ReplaceFileWith(const std::string& from, const std::string& to);
-// Deletes a file; false when it could not be deleted.
+// Deletes a file; false when it could not be deleted (LastFileErrorText
+// then says why).
 bool DeleteFileAt(const std::string& path);
+// The system's text for the last failed file operation of this thread.
+std::string LastFileErrorText();
+// Sets a file's attributes to exactly hidden and system (Windows; natively
+// nothing is hidden). False when that failed.
+bool SetHiddenSystem(const std::string& path);
 // Creates a directory and every missing parent; false when it failed.
 bool CreateDirectories(const std::string& path);
 

@@ -129,6 +129,10 @@ void ReplaceFileWith(const std::string& from, const std::string& to) {
 
 bool DeleteFileAt(const std::string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
 
+std::string LastFileErrorText() { return SystemErrorText(errno); }
+
+bool SetHiddenSystem(const std::string& path) { return FileExists(path); }
+
 bool CreateDirectories(const std::string& path) {
   std::string native = NativePath(path);
   for (size_t i = 1; i <= native.size(); ++i) {

@@ -108,6 +108,12 @@ void ReplaceFileWith(const std::string& from, const std::string& to) {
 
 bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
 
+std::string LastFileErrorText() { return SystemErrorText(GetLastError()); }
+
+bool SetHiddenSystem(const std::string& path) {
+  return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) != FALSE;
+}
+
 bool CreateDirectories(const std::string& path) {
   if (path.empty() || DirectoryExists(path)) return true;
   std::string trimmed = path;

@@ -11,9 +11,10 @@ namespace ulmar {
 
 enum class RegistryRoot { LocalMachine, CurrentUser };
 
-// KEY_READ (0x20019) or KEY_WRITE (0x20006); no registry-view flag is added,
-// so a 32-bit program sees the 32-bit view as the system's installer does.
-enum class RegistryAccess { Read, Write };
+// KEY_READ (0x20019), KEY_WRITE (0x20006) or KEY_ALL_ACCESS (0xF003F); no
+// registry-view flag is added, so a 32-bit program sees the 32-bit view as
+// the system's installer does.
+enum class RegistryAccess { Read, Write, All };
 
 class RegistryKey {
  public:
@@ -27,6 +28,8 @@ class RegistryKey {
   virtual void WriteString(const std::string& name, const std::string& value) = 0;
   // Names of the direct subkeys, in the registry's enumeration order.
   virtual std::vector<std::string> SubkeyNames() = 0;
+  // Deletes a value; false when it could not be deleted or was not there.
+  virtual bool DeleteValue(const std::string& name) = 0;
 };
 
 class Registry {
@@ -35,6 +38,8 @@ class Registry {
   // Opens an existing key, never creating it; nullptr when it cannot be
   // opened. A path with a leading backslash names the same key from the root.
   virtual std::unique_ptr<RegistryKey> Open(RegistryRoot root, const std::string& path, RegistryAccess access) = 0;
+  // Opens a key with full access, creating it when missing.
+  virtual std::unique_ptr<RegistryKey> OpenOrCreate(RegistryRoot root, const std::string& path) = 0;
 };
 
 // The system's registry (Windows only).

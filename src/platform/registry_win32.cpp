@@ -42,6 +42,8 @@ class Win32Key : public RegistryKey {
     if (status != ERROR_SUCCESS) throw RegistryError(RegistryWriteFailedText(name));
   }
 
+  bool DeleteValue(const std::string& name) override { return RegDeleteValueA(key_, name.c_str()) == ERROR_SUCCESS; }
+
   std::vector<std::string> SubkeyNames() override {
     std::vector<std::string> names;
     char name[256];
@@ -63,9 +65,20 @@ class Win32Registry : public Registry {
   std::unique_ptr<RegistryKey> Open(RegistryRoot root, const std::string& path, RegistryAccess access) override {
     HKEY base = root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     std::string relative = !path.empty() && path[0] == '\\' ? path.substr(1) : path;
-    REGSAM sam = access == RegistryAccess::Read ? KEY_READ : KEY_WRITE;
+    REGSAM sam = access == RegistryAccess::Read ? KEY_READ : access == RegistryAccess::Write ? KEY_WRITE : KEY_ALL_ACCESS;
     HKEY key = nullptr;
     if (RegOpenKeyExA(base, relative.c_str(), 0, sam, &key) != ERROR_SUCCESS) return nullptr;
+    return std::make_unique<Win32Key>(key);
+  }
+
+  std::unique_ptr<RegistryKey> OpenOrCreate(RegistryRoot root, const std::string& path) override {
+    HKEY base = root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    std::string relative = !path.empty() && path[0] == '\\' ? path.substr(1) : path;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(base, relative.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+      return nullptr;
+    }
     return std::make_unique<Win32Key>(key);
   }
 };

@@ -23,6 +23,8 @@ class Display {
   virtual void ReportSuccess(const std::string& text) = 0;
   // Starts the ten-second countdown after which the window closes itself.
   virtual void StartCountdown() = 0;
+  // Shows the button that offers to list the foreign files.
+  virtual void ShowCleanupOffer() = 0;
   // Handles the window's pending messages (repaint, input, timers); called
   // by blocking waits so the window stays responsive.
   virtual void ProcessMessages() = 0;

@@ -3,7 +3,9 @@
 #include "session/run_session.h"
 
 #include "log/errors.h"
+#include "apply/deletion.h"
 #include "apply/download.h"
+#include "apply/finishing.h"
 #include "session/exchange.h"
 #include "platform/file.h"
 
@@ -61,6 +63,8 @@ void RunSession(SessionServices& s) {
   if (!ExchangeWithServer(s, server, lists)) return;
   int fetched = 0;
   if (!DownloadFiles(s, lists, &fetched)) return;
+  DeleteFilesByForce(s, lists.FilesToDelete);
+  FinishSession(s, lists, fetched);
 }
 
 }  // namespace ulmar

@@ -11,7 +11,9 @@
 #include "log/traffic_log.h"
 #include "platform/alias_config.h"
 #include "platform/clock.h"
+#include "platform/odbc_installer.h"
 #include "platform/registry.h"
+#include "platform/workstation.h"
 #include "session/connection.h"
 #include "session/display.h"
 
@@ -29,14 +31,18 @@ struct SessionServices {
   const RegionalClock& clock;
   Registry& registry;
   AliasConfig& aliases;
+  OdbcInstaller& odbc;
+  Workstation& workstation;
   // State the session leaves in the window: the foreign files the server
   // named and the installation directory.
   std::vector<std::string>& foreign_files;
   std::string& install_dir;
   std::string exe_dir;         // the program's directory, with a trailing backslash
+  std::string exe_name;        // the program's file name, e.g. "UlmarUpdater.exe"
   std::string server_address;  // the update server, an IPv4 literal
   uint16_t server_port = kServerPort;  // fixed for the product; tests may move it
   uint16_t ftp_port = 21;              // likewise
+  std::string support_host{};          // host of the support page
   NetworkLimits limits{};
 };
 

@@ -285,6 +285,21 @@ void MainWindow::StartCountdown() {
   ShowWindow(Control(ids::kLbCounter), SW_SHOW);
 }
 
+void MainWindow::ShowCleanupOffer() { ShowWindow(Control(ids::kGarbageButton), SW_SHOW); }
+
+void MainWindow::ShowConfirmation() {
+  ShowWindow(Control(ids::kGarbageButton), SW_HIDE);
+  ShowWindow(Control(ids::kGabDel), SW_SHOW);
+}
+
+void MainWindow::HideConfirmation() { ShowWindow(Control(ids::kGabDel), SW_HIDE); }
+
+void MainWindow::Warning(const std::string& text) {
+  MessageBoxA(hwnd_, text.c_str(), "Warning", MB_OK | MB_ICONWARNING);
+}
+
+void MainWindow::CloseWindow() { RequestClose(); }
+
 void MainWindow::OnStartTimer() {
   // Disabled first, so that message handling inside the session can never
   // start a second one.

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "apply/cleanup.h"
 #include "session/display.h"
 
 namespace ulmar {
 
-class MainWindow : public Display {
+class MainWindow : public Display, public CleanupView {
  public:
   // run_session is called once, on the first tick of the start timer.
   MainWindow(HINSTANCE instance, std::function<void()> run_session);
@@ -33,7 +34,14 @@ class MainWindow : public Display {
   void ReportFailure(const std::string& text) override;
   void ReportSuccess(const std::string& text) override;
   void StartCountdown() override;
+  void ShowCleanupOffer() override;
   void ProcessMessages() override;
+
+  // The clean-up dialog's view.
+  void ShowConfirmation() override;
+  void HideConfirmation() override;
+  void Warning(const std::string& text) override;
+  void CloseWindow() override;
 
   // State the session leaves in the window.
   std::vector<std::string>& ForeignFiles() { return foreign_files_; }

@@ -75,11 +75,29 @@ class FakeRegistry : public Registry {
   // Called before every open, e.g. to make the registry slow for a test.
   std::function<void(RegistryRoot, const std::string&)> on_open;
 
+  std::unique_ptr<RegistryKey> OpenOrCreate(RegistryRoot root, const std::string& path) override {
+    if (!keys_.count(Id(root, path))) AddKey(root, path);
+    return Open(root, path, RegistryAccess::All);
+  }
+
+  bool Remove(RegistryRoot root, const std::string& path, const std::string& name) {
+    auto key = keys_.find(Id(root, path));
+    if (key == keys_.end()) return false;
+    auto& values = key->second.values;
+    for (auto it = values.begin(); it != values.end(); ++it) {
+      if (Fold(it->first) == Fold(name)) {
+        values.erase(it);
+        return true;
+      }
+    }
+    return false;
+  }
+
   std::unique_ptr<RegistryKey> Open(RegistryRoot root, const std::string& path, RegistryAccess access) override {
     if (on_open) on_open(root, path);
     auto key = keys_.find(Id(root, path));
     if (key == keys_.end()) return nullptr;
-    if (access == RegistryAccess::Write && !key->second.writable) return nullptr;
+    if (access != RegistryAccess::Read && !key->second.writable) return nullptr;
     return std::make_unique<OpenKey>(*this, root, path);
   }
 
@@ -97,6 +115,7 @@ class FakeRegistry : public Registry {
     void WriteString(const std::string& name, const std::string& value) override {
       registry_.SetString(root_, path_, name, value);
     }
+    bool DeleteValue(const std::string& name) override { return registry_.Remove(root_, path_, name); }
     std::vector<std::string> SubkeyNames() override {
       std::vector<std::string> names;
       std::string prefix = Id(root_, path_) + "\\";

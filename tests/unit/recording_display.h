@@ -20,6 +20,7 @@ class RecordingDisplay : public Display {
   void ReportFailure(const std::string& text) override { calls.push_back("failure " + text); }
   void ReportSuccess(const std::string& text) override { calls.push_back("success " + text); }
   void StartCountdown() override { calls.push_back("countdown"); }
+  void ShowCleanupOffer() override { calls.push_back("cleanup offer"); }
   void ProcessMessages() override { ++processed; }
 };
 

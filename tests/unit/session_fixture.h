@@ -10,6 +10,7 @@
 #include "session/run_session.h"
 #include "unit/fake_clock.h"
 #include "unit/fake_registry.h"
+#include "unit/fake_workstation.h"
 #include "unit/recording_display.h"
 #include "unit/temp_dir.h"
 
@@ -28,11 +29,15 @@ class SessionFixture : public ::testing::Test {
     registry.SetString(RegistryRoot::LocalMachine, "SOFTWARE\\ULMAR", "LocalDir", install_dir);
     registry.SetString(RegistryRoot::LocalMachine, "SOFTWARE\\ULMAR", "SuiteCode", suite);
     registry.SetString(RegistryRoot::LocalMachine, "SOFTWARE\\ULMAR", "UserID", user);
+    // Every Windows has its Run key.
+    registry.AddKey(RegistryRoot::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
   }
 
   SessionServices Services(uint16_t port) {
-    SessionServices s{display, log, tcp_log, ftp_log, clock, registry, *aliases, foreign_files, window_install_dir,
-                      exe_dir, "127.0.0.1", port};
+    SessionServices s{display,       log,           tcp_log,     ftp_log,           clock,
+                      registry,      *aliases,      odbc,        workstation,       foreign_files,
+                      window_install_dir, exe_dir, "UlmarUpdater.exe", "127.0.0.1", port};
+    s.support_host = "support.test";
     s.limits.connect_timeout_ms = 500;
     s.limits.inactivity_limit_ms = 3000;
     return s;
@@ -69,6 +74,8 @@ class SessionFixture : public ::testing::Test {
   TrafficLog ftp_log{clock};
   FakeRegistry registry;
   std::unique_ptr<AliasConfig> aliases = MakeFileAliasConfig(dir.File("aliases.cfg"));
+  FakeOdbcInstaller odbc;
+  FakeWorkstation workstation;
   std::vector<std::string> foreign_files;
   std::string window_install_dir;
 };

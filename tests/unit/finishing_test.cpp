@@ -1,0 +1,208 @@
+// Forced deletion, data sources, the finishing sequence and the clean-up
+// dialog, in whole sessions against a scripted update server.
+#include <gtest/gtest.h>
+
+#include "apply/cleanup.h"
+#include "apply/finishing.h"
+#include "session/protocol.h"
+#include "unit/loopback.h"
+#include "unit/session_fixture.h"
+
+namespace ulmar {
+namespace {
+
+using Peer = testing::ScriptedPeer;
+using Strings = std::vector<std::string>;
+constexpr auto HKLM = RegistryRoot::LocalMachine;
+constexpr auto HKCU = RegistryRoot::CurrentUser;
+
+std::string Int(int32_t v) { return protocol::EncodeInt32(v); }
+std::string Line(const std::string& s) { return s + "\r\n"; }
+
+class FinishingTest : public testing::SessionFixture {
+ public:
+  // A whole session whose server answers with these lists (nothing to
+  // download).
+  void RunWith(const Strings& foreign, const std::string& sources, const Strings& to_delete) {
+    std::string reply = Int(0) + Int(static_cast<int32_t>(foreign.size()));
+    for (const auto& f : foreign) reply += Line(f);
+    reply += Int(0) + sources + Int(static_cast<int32_t>(to_delete.size()));
+    for (const auto& d : to_delete) reply += Line(d);
+    Peer peer({Peer::Receive(30), Peer::Send("repl.client-server.v.0.2\r\n"), Peer::ReceiveLines(2),
+               Peer::Receive(8), Peer::Send(reply), Peer::ReceiveAll()});
+    Run(peer.Port());
+  }
+  bool Shown(const std::string& call) {
+    return std::find(display.calls.begin(), display.calls.end(), call) != display.calls.end();
+  }
+  std::string Value(RegistryRoot root, const std::string& path, const std::string& name) {
+    const auto* v = registry.Get(root, path, name);
+    return v ? v->data : "<none>";
+  }
+};
+
+TEST_F(FinishingTest, ASuccessfulSessionEndsGreenWritesTheDateAndCountsDown) {
+  Install();
+  workstation.writable_folders_of = {kShortcutPath1};
+  RunWith({}, Int(0), {});
+  Strings tail(display.calls.end() - 4, display.calls.end());
+  EXPECT_EQ(tail, (Strings{"overall 95", "success Обновление успешно завершено!", "overall 100", "countdown"}));
+  Strings events = Events();
+  EXPECT_EQ(Strings(events.end() - 2, events.end()), (Strings{"Обновлено 0 из 0", "Обновление завершено"}));
+  EXPECT_FALSE(log.IsOpen());
+  EXPECT_EQ(Value(HKLM, "SOFTWARE\\ULMAR", "LastUpdated"), "08.12.2026");
+  EXPECT_EQ(Value(HKLM, kRunKey, "UlmarUpdater"), window_install_dir + "UlmarUpdater.exe");
+  EXPECT_EQ(workstation.started, (Strings{exe_dir + "replace_ux.exe"}));
+  EXPECT_EQ(workstation.ini.at(std::string(kShortcutPath1) + "|InternetShortcut|URL"),
+            "http://support.test/page/support/ulmar");
+}
+
+TEST_F(FinishingTest, ForeignFilesGetTheCleanUpOfferInsteadOfTheCountdown) {
+  Install();
+  RunWith({"a\\x.tmp", "b.log"}, Int(0), {});
+  EXPECT_EQ(display.calls.back(), "cleanup offer");
+  EXPECT_FALSE(Shown("countdown"));
+  EXPECT_EQ(foreign_files, (Strings{"a\\x.tmp", "b.log"}));
+}
+
+TEST_F(FinishingTest, AMissingCompanionEndsTheSessionRedWithoutTheDate) {
+  Install();
+  workstation.companion_starts = false;
+  RunWith({}, Int(0), {});
+  EXPECT_EQ(display.calls.back(), "failure Репликатор не смог обновить себя!");
+  EXPECT_EQ(Events().back(), "Репликатор не смог обновить себя");
+  EXPECT_EQ(Value(HKLM, "SOFTWARE\\ULMAR", "LastUpdated"), "<none>");
+  EXPECT_FALSE(Shown("countdown"));
+}
+
+TEST_F(FinishingTest, ForcedDeletionDeletesInsideAndReportsWhatItRefuses) {
+  Install();
+  testing::WriteAll(install_dir + "/a.txt", "a");
+  testing::WriteAll(dir.File("outside.txt"), "keep");
+  std::filesystem::create_directories(install_dir + "/folder");
+  RunWith({}, Int(0), {"a.txt", "missing.txt", "..\\outside.txt", "folder"});
+  EXPECT_FALSE(std::filesystem::exists(install_dir + "/a.txt"));
+  EXPECT_EQ(testing::ReadAll(dir.File("outside.txt")), "keep");
+  EXPECT_TRUE(std::filesystem::is_directory(install_dir + "/folder"));
+  EXPECT_TRUE(Shown("failure Ошибка принудительного удаления файла: ..\\outside.txt"));
+  Strings events = Events();
+  EXPECT_NE(std::find_if(events.begin(), events.end(),
+                         [](const std::string& e) {
+                           return e.rfind("Ошибка принудительного удаления файла: ..\\outside.txt (", 0) == 0;
+                         }),
+            events.end());
+  // A later success turns the box green all the same.
+  EXPECT_EQ(display.calls.back(), "countdown");
+}
+
+TEST_F(FinishingTest, DataSourcesAreReplacedInOrderWithProgress) {
+  Install();
+  const std::string dsn = "Software\\ODBC\\ODBC.INI\\Main";
+  registry.SetString(HKCU, dsn, "Driver", "SQLSRV32.dll");
+  registry.SetString(HKCU, dsn, "Encrypt", "Yes");
+  testing::WriteAll(dir.File("aliases.cfg"), "[books]\r\nTYPE=STANDARD\r\nPATH=C:\\Old\r\nENABLE BCD=FALSE\r\n"
+                                             "DEFAULT DRIVER=PARADOX\r\n");
+  const std::string sources = Int(3) + Int(1) + Line("Main") + Line("uchet") + Line("db1") + Int(2) + Line("Books") +
+                              Line("C:\\New") + Line("") + Int(3) + Line("Other") + Line("") + Line("");
+  RunWith({}, sources, {});
+  ASSERT_EQ(odbc.calls.size(), 2u);
+  EXPECT_EQ(odbc.calls[0].request, 3);
+  EXPECT_EQ(odbc.calls[0].driver, "SQL Server");
+  EXPECT_EQ(odbc.calls[0].attributes, std::string("DSN=Main\0\0\0", 11));
+  EXPECT_EQ(odbc.calls[1].request, 1);
+  EXPECT_EQ(odbc.calls[1].attributes,
+            std::string("DSN=Main\0Database=uchet\0Server=db1\0Network=DBMSSOCN\0\0", 53));
+  EXPECT_EQ(Value(HKCU, dsn, "Encrypt"), "<none>");
+  EXPECT_EQ(testing::ReadAll(dir.File("aliases.cfg")),
+            "; Database engine aliases (UlmarUpdater), code page 1251\r\n[Books]\r\nTYPE=STANDARD\r\nPATH=C:\\New\r\n"
+            "ENABLE BCD=FALSE\r\nDEFAULT DRIVER=PARADOX\r\n");
+  auto stage = std::find(display.calls.begin(), display.calls.end(), "stage 33");
+  ASSERT_NE(stage, display.calls.end());
+  EXPECT_EQ(Strings(stage, stage + 4), (Strings{"stage 33", "stage 67", "stage 100", "stage 100"}));
+  EXPECT_EQ(display.calls.back(), "countdown");
+}
+
+TEST_F(FinishingTest, AFailedDsnCreationIsLoggedAndTheSessionGoesOn) {
+  Install();
+  odbc.succeed = false;
+  RunWith({}, Int(1) + Int(0) + Line("Sys") + Line("d") + Line("s"), {});
+  Strings events = Events();
+  EXPECT_NE(std::find(events.begin(), events.end(), "Не удалось создать источник данных Sys"), events.end());
+  EXPECT_EQ(odbc.calls.back().request, 4);
+  EXPECT_EQ(display.calls.back(), "countdown");
+}
+
+TEST_F(FinishingTest, AnEngineErrorEndsTheSessionWithTheAliasFailure) {
+  Install();
+  // The configuration reads fine but cannot be saved.
+  std::filesystem::create_directories(dir.Path() / "aliases.cfg.saving");
+  RunWith({}, Int(1) + Int(2) + Line("Books") + Line("C:\\B") + Line(""), {});
+  EXPECT_EQ(display.calls.back(), "failure Ошибка при создании алиаса");
+  Strings events = Events();
+  EXPECT_EQ(events.at(events.size() - 2), "Ошибка при создании алиасаBooks");
+}
+
+TEST_F(FinishingTest, TheSupportShortcutIsRewrittenOnlyWhenDifferentAndFallsBackToItsSecondPlace) {
+  Install();
+  const std::string url = "http://support.test/page/support/ulmar";
+  workstation.ini[std::string(kShortcutPath1) + "|InternetShortcut|URL"] = url;
+  RunWith({}, Int(0), {});
+  EXPECT_TRUE(workstation.writes.empty());
+}
+
+TEST_F(FinishingTest, AMissingFirstShortcutFolderUsesTheSecondPlace) {
+  Install();
+  workstation.writable_folders_of = {kShortcutPath2};
+  RunWith({}, Int(0), {});
+  EXPECT_EQ(workstation.writes, (Strings{kShortcutPath2}));
+}
+
+TEST(Autorun, RewrittenOnlyWhenDifferentAndQuotedWithBlanks) {
+  testing::FakeRegistry registry;
+  registry.AddKey(HKLM, kRunKey);
+  RegisterAutorun(registry, "C:\\U\\UlmarUpdater.exe");
+  EXPECT_EQ(registry.Get(HKLM, kRunKey, "UlmarUpdater")->data, "C:\\U\\UlmarUpdater.exe");
+  int writes = 0;
+  registry.on_open = [&](RegistryRoot, const std::string&) { ++writes; };
+  RegisterAutorun(registry, "C:\\U\\UlmarUpdater.exe");
+  EXPECT_EQ(writes, 1);  // read only
+  RegisterAutorun(registry, "C:\\u\\UlmarUpdater.exe");
+  EXPECT_EQ(writes, 3);  // case counts: read, then write
+  RegisterAutorun(registry, "C:\\Program Files\\U\\UlmarUpdater.exe");
+  EXPECT_EQ(registry.Get(HKLM, kRunKey, "UlmarUpdater")->data, "\"C:\\Program Files\\U\\UlmarUpdater.exe\"");
+}
+
+class RecordingCleanupView : public CleanupView {
+ public:
+  Strings calls;
+  void ClearStatus() override { calls.push_back("clear"); }
+  void ShowStatus(const std::string& text) override { calls.push_back("status " + text); }
+  void ShowConfirmation() override { calls.push_back("confirmation"); }
+  void HideConfirmation() override { calls.push_back("hide confirmation"); }
+  void Warning(const std::string& text) override { calls.push_back("warning " + text); }
+  void CloseWindow() override { calls.push_back("close"); }
+};
+
+TEST(Cleanup, ListsFullPathsThenDeletesWarnsAndCloses) {
+  testing::TempDir dir;
+  const std::string install = dir.Path().string() + "/";
+  testing::WriteAll(install + "b.log", "x");
+  RecordingCleanupView view;
+  ShowForeignFiles(view, {"a\\x.tmp", "b.log"}, "C:\\U\\");
+  EXPECT_EQ(view.calls,
+            (Strings{"clear",
+                     "status Следующие файлы в рабочей директории системы УЛМАР не принадлежат системе и должны быть "
+                     "удалены: ",
+                     "status ", "status C:\\U\\a\\x.tmp", "status C:\\U\\b.log", "status ",
+                     "status Если хотите удалить файлы сейчас, нажмите кнопку \"Да\" иначе - \"Закрыть\"",
+                     "confirmation"}));
+  view.calls.clear();
+  DeleteForeignFiles(view, {"missing.txt", "b.log", "..\\escape.txt"}, install);
+  EXPECT_FALSE(std::filesystem::exists(install + "b.log"));
+  EXPECT_EQ(view.calls,
+            (Strings{"warning Не удаётся удалить файл \"..\\escape.txt\"; возможно, в данный момент он открыт. ",
+                     "clear", "hide confirmation", "close"}));
+}
+
+}  // namespace
+}  // namespace ulmar
