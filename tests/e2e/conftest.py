@@ -21,6 +21,7 @@ from update_server import UpdateServerPeer  # noqa: E402
 STAMP = r"\d\d\.\d\d\.\d{4}( \d{1,2}:\d\d:\d\d)?"
 FAILURE_RGB = [255, 204, 204]
 SUCCESS_RGB = [204, 255, 204]
+SUCCESS_LINE = "Обновление успешно завершено!"
 WINDOW_RGB = [255, 255, 255]
 
 
@@ -40,6 +41,7 @@ class Client:
         self.folder = folder
         folder.mkdir(parents=True, exist_ok=True)
         shutil.copy(BIN / "UlmarUpdater.exe", folder / "UlmarUpdater.exe")
+        shutil.copy(BIN / "replace_ux.exe", folder / "replace_ux.exe")
         if with_logs:
             (folder / "Logs").mkdir()
         self.process = None
@@ -194,8 +196,19 @@ def event_lines(log_text):
 
 
 def close_and_read_log(client):
-    client.click("btClose")
+    """Closes the window (unless its countdown already did) and returns the
+    session log's events."""
+    if client.process.poll() is None:
+        client.inspector("click", "btClose")
     client.wait_exit()
     return event_lines(client.log())
+
+
+def lines_through(lines, prefix):
+    """The status lines up to and including the first that starts with prefix."""
+    for i, line in enumerate(lines):
+        if line.startswith(prefix):
+            return lines[:i + 1]
+    raise AssertionError(f"no status line starts with {prefix!r}: {lines}")
 
 

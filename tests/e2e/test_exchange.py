@@ -5,18 +5,13 @@ import subprocess
 
 import pytest
 
-from conftest import (FAILURE_RGB, INSPECTOR, SYSTEM_DSN_KEY, ULMAR_KEY, USER_DSN_KEY, close_and_read_log,
-                      set_registry, wine_path)
+from conftest import (FAILURE_RGB, INSPECTOR, SUCCESS_LINE, SYSTEM_DSN_KEY, ULMAR_KEY, USER_DSN_KEY,
+                      close_and_read_log, lines_through, set_registry, wine_path)
 from update_server import Conversation, int32, reply
 
 OPENING = b"\x00\x00\x00\x01repl.client-server.v.0.2\r\n"
 COUNT_LINES = ["   файлов не принадлежащих системе 0", "   файлов подлежащих обновлению 0",
                "   новых источников данных 0", "   файлов к принудительному удалению 0"]
-
-
-def wait_for_last_status(client, text):
-    return client.wait_for(lambda w: w and w["status_lines"] and w["status_lines"][-1] == text,
-                           what=f"the status line {text!r}", reading="status")
 
 
 def test_one_file_and_no_data_sources_go_out_exactly_as_the_worked_example(make_client, installation, server):
@@ -25,16 +20,14 @@ def test_one_file_and_no_data_sources_go_out_exactly_as_the_worked_example(make_
     conversation = Conversation(reply())
     peer = server(script=conversation)
     client = make_client().start()
-    wait_for_last_status(client, COUNT_LINES[-1])
-    window = client.read()
+    window = client.wait_ended()
+    # The exchange's lines, then (nothing to fetch) the finishing steps'.
     assert window["status_lines"] == ["Устанавливаем соединение с сервером", "Передаем информацию серверу",
-                                      "Ждем ответа сервера"] + COUNT_LINES
-    # The download stage's entry follows the exchange: nothing to fetch.
-    assert window["controls"]["pbComm"]["position"] == 50
+                                      "Ждем ответа сервера"] + COUNT_LINES + [SUCCESS_LINE]
     assert peer.connections[0] == (OPENING + b"STUDENT\r\nivanov\r\n" + int32(1) + b"\xcb\xf4\x39\x26" +
                                    b"a.txt\r\n" + int32(0))
     events = close_and_read_log(client)
-    assert events[1:] == ["Пробуем установить соединение", "Установлено."]
+    assert events[1:3] == ["Пробуем установить соединение", "Установлено."]
     traffic = (client.folder / "Logs" / "tcp_clnt.log").read_bytes()
     assert b"Stat Connected." not in traffic
     assert re.match(rb"Sent \d\d\.\d\d\.\d{4}( \d{1,2}:\d\d:\d\d)?: \x00\x00\x00\x01\r\n", traffic)
@@ -54,8 +47,8 @@ def test_counts_are_shown_as_received_and_the_inventory_is_complete(make_client,
                                 server_id=b"REPL.CLIENT-SERVER.V.0.2")
     server(script=conversation)
     client = make_client().start()
-    window = wait_for_last_status(client, "   файлов к принудительному удалению 0")
-    assert window["status_lines"][-4:] == ["   файлов не принадлежащих системе 1",
+    window = client.wait_ended()
+    assert lines_through(window["status_lines"], "   файлов к")[-4:] == ["   файлов не принадлежащих системе 1",
                                            "   файлов подлежащих обновлению -1",
                                            "   новых источников данных 0", "   файлов к принудительному удалению 0"]
     fields = conversation.fields
@@ -63,15 +56,15 @@ def test_counts_are_shown_as_received_and_the_inventory_is_complete(make_client,
     assert fields["files"] == [(0, "Bin\\Справка.txt")]
     assert fields["sources"] == [(1, "Учёт", "uchet", "db1"), (0, "Учёт", "main", "db2")]
     # An identifier that differs only in letter case is no mismatch.
-    assert close_and_read_log(client)[-1] == "Установлено."
+    assert not any(e.startswith("Несоответствие") for e in close_and_read_log(client))
 
 
 def test_another_identifier_is_logged_and_the_conversation_goes_on(make_client, installation, server):
     installation()
     server(script=Conversation(reply(), server_id=b"repl.client-server.v.0.3"))
     client = make_client().start()
-    wait_for_last_status(client, COUNT_LINES[-1])
-    assert close_and_read_log(client)[-1] == (
+    client.wait_ended()
+    assert close_and_read_log(client)[3] == (
         'Несоответствие версий протокола: К:"repl.client-server.v.0.2" и C:"repl.client-server.v.0.3".')
 
 
