@@ -74,9 +74,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Log(folder, "Найдена новая версия клиента " + staged);
 
   // The client may stay open for its clean-up dialog: wait without a bound.
+  // The wait looks at the message queue every 100 ms, so this program counts
+  // as idle for input whenever the client asks (it waits for that).
   if (DWORD parent = ParentProcessId()) {
     if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, parent)) {
-      WaitForSingleObject(process, INFINITE);
+      while (MsgWaitForMultipleObjects(1, &process, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+      }
       CloseHandle(process);
     }
   }

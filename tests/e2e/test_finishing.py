@@ -1,0 +1,127 @@
+"""A session to its end, under Wine: success with the countdown, the
+clean-up dialog, a missing companion, the self-replacement, and forced
+deletion that stays inside the installation."""
+import datetime
+import shutil
+import subprocess
+import time
+
+from conftest import (BIN, FAILURE_RGB, SUCCESS_LINE, SUCCESS_RGB, ULMAR_KEY, close_and_read_log, event_lines,
+                      wine_path)
+from update_server import Conversation, reply
+
+RUN_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
+
+
+def reg_query(key, value):
+    out = subprocess.run(["wine", "reg", "query", key, "/v", value, "/reg:32"], capture_output=True, timeout=60)
+    for line in out.stdout.decode("cp866", "replace").splitlines():
+        parts = line.split(None, 2)
+        if len(parts) == 3 and parts[0] == value:
+            return parts[2]
+    return None
+
+
+def test_a_successful_session_ends_green_records_the_date_and_closes_itself(make_client, installation, server):
+    folder = installation()
+    server(script=Conversation(reply()))
+    client = make_client().start()
+    window = client.wait_ended()
+    assert window["status_background"] == SUCCESS_RGB
+    assert window["status_lines"][-1] == SUCCESS_LINE
+    assert window["controls"]["pbComm"]["position"] == 100
+    assert window["controls"]["lbCounter"]["visible"]
+    assert not window["controls"]["garbage_button"]["visible"]
+    # The countdown closes the window by itself about ten seconds later.
+    assert client.wait_exit(timeout=20) == 0
+    events = event_lines(client.log())
+    assert events[-2:] == ["Обновлено 0 из 0", "Обновление завершено"]
+    assert reg_query("HKLM\\SOFTWARE\\ULMAR", "LastUpdated") == datetime.date.today().strftime("%d.%m.%Y")
+    assert reg_query(RUN_KEY, "UlmarUpdater") == wine_path(folder) + "\\UlmarUpdater.exe"
+
+
+def test_one_foreign_file_is_offered_listed_and_deleted_on_confirmation(make_client, installation, server):
+    folder = installation()
+    (folder / "junk.tmp").write_bytes(b"x")
+    server(script=Conversation(reply(foreign=["junk.tmp"])))
+    client = make_client().start()
+    window = client.wait_ended()
+    assert window["status_background"] == SUCCESS_RGB
+    assert window["controls"]["garbage_button"]["visible"]
+    assert not window["controls"]["lbCounter"]["visible"]
+    client.click("garbage_button")
+    listed = client.wait_for(lambda w: w and w["controls"]["gab_del"]["visible"], what="the list")
+    assert listed["status_lines"] == [
+        "Следующие файлы в рабочей директории системы УЛМАР не принадлежат системе и должны быть удалены: ", "",
+        wine_path(folder) + "\\junk.tmp", "", 'Если хотите удалить файлы сейчас, нажмите кнопку "Да" иначе - "Закрыть"']
+    assert not listed["controls"]["garbage_button"]["visible"]
+    client.click("gab_del")
+    assert client.wait_exit(timeout=20) == 0
+    assert not (folder / "junk.tmp").exists()
+
+
+def test_a_missing_companion_ends_the_session_red_without_the_date(make_client, installation, server):
+    installation()
+    subprocess.run(["wine", "reg", "delete", "HKLM\\SOFTWARE\\ULMAR", "/v", "LastUpdated", "/f", "/reg:32"],
+                   capture_output=True, timeout=60)
+    server(script=Conversation(reply()))
+    client = make_client()
+    (client.folder / "replace_ux.exe").unlink()
+    client.start()
+    window = client.wait_ended()
+    assert window["status_background"] == FAILURE_RGB
+    assert window["status_lines"][-1] == "Репликатор не смог обновить себя!"
+    time.sleep(1.5)
+    assert not client.read()["controls"]["lbCounter"]["visible"]
+    assert close_and_read_log(client)[-1] == "Репликатор не смог обновить себя"
+    assert reg_query("HKLM\\SOFTWARE\\ULMAR", "LastUpdated") is None
+
+
+def test_a_staged_client_replaces_the_running_one_after_it_exits(make_client, installation, server):
+    folder = installation()
+    client = make_client()
+    staged = (BIN / "UlmarUpdater.exe").read_bytes() + b"new build"
+    (client.folder / "UlmarUpdater.exe.new").write_bytes(staged)
+    server(script=Conversation(reply()))
+    client.start()
+    client.wait_ended()
+    # The client is still running: the old executable is still in place.
+    assert (client.folder / "UlmarUpdater.exe").read_bytes() != staged
+    client.click("btClose")
+    client.wait_exit()
+    deadline = time.monotonic() + 30
+    while (client.folder / "UlmarUpdater.exe.new").exists() and time.monotonic() < deadline:
+        time.sleep(0.2)
+    assert (client.folder / "UlmarUpdater.exe").read_bytes() == staged
+    assert not (client.folder / "UlmarUpdater.exe.new").exists()
+    assert "Клиент обновлён" in (client.folder / "Logs" / "replace_ux.log").read_bytes().decode("cp1251")
+    # What runs at the next log-on: the command of the Run value. Wine does
+    # not start it by itself; install the new build where it points, as the
+    # system's installer keeps the client, and start the command.
+    command = reg_query(RUN_KEY, "UlmarUpdater")
+    assert command == wine_path(folder) + "\\UlmarUpdater.exe"
+    shutil.copy(client.folder / "UlmarUpdater.exe", folder / "UlmarUpdater.exe")
+    (folder / "Logs").mkdir()
+    started = subprocess.Popen(["wine", command], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        client.process = started
+        client.wait_ended()
+    finally:
+        client.stop()
+    assert (folder / "UlmarUpdater.exe").read_bytes() == staged
+    assert "Приложение запущено из " + wine_path(folder) + "\\" in (folder / "Logs" / "short.log").read_bytes().decode("cp1251")
+
+
+def test_forced_deletion_never_reaches_outside_the_installation(make_client, installation, server, tmp_path):
+    folder = installation()
+    (folder / "old.dll").write_bytes(b"x")
+    outside = tmp_path / "win.ini"
+    outside.write_bytes(b"[windows]\r\n")
+    server(script=Conversation(reply(delete=["old.dll", "..\\win.ini", "..\\..\\windows\\win.ini"])))
+    client = make_client().start()
+    window = client.wait_ended()
+    assert not (folder / "old.dll").exists()
+    assert outside.read_bytes() == b"[windows]\r\n"
+    assert "Ошибка принудительного удаления файла: ..\\win.ini" in window["status_lines"]
+    # A later success turns the box green all the same.
+    assert window["status_background"] == SUCCESS_RGB
