@@ -9,11 +9,11 @@ bash scripts/setup.sh
 source scripts/env.sh
 
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target UlmarUpdater inspector >/dev/null
+cmake --build --preset windows --target UlmarUpdater replace_ux inspector >/dev/null
 
 demo="$ULMAR_ROOT/build/demo"
 mkdir -p "$demo/client/Logs"
-cp build/windows/bin/UlmarUpdater.exe "$demo/client/"
+cp build/windows/bin/UlmarUpdater.exe build/windows/bin/replace_ux.exe "$demo/client/"
 inspector="build/windows/bin/inspector.exe"
 
 if [ -n "${DISPLAY:-}" ]; then
