@@ -56,6 +56,10 @@ bool ParseIpv4(const std::string& text, uint32_t* address);
 // TransportError when the name cannot be resolved.
 uint32_t ResolveIpv4(const std::string& host);
 
+// Makes the platform's sockets usable (Winsock's start-up, once per
+// process); raises TransportError when that fails.
+void StartSockets();
+
 // The fixed texts of the network layer's errors.
 namespace transport_text {
 inline constexpr const char kConnectTimedOut[] = "Connect timed out.";

@@ -92,20 +92,7 @@ void Socket::Close() {
   }
 }
 
-uint32_t ResolveIpv4(const std::string& host) {
-  uint32_t address = 0;
-  if (ParseIpv4(host, &address)) return address;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-    throw TransportError(transport_text::kHostNotFound + host);
-  }
-  address = ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-  freeaddrinfo(found);
-  return address;
-}
+void StartSockets() {}
 
 std::string TransportErrorText(int code) {
   switch (code) {

@@ -6,18 +6,15 @@
 #include "platform/socket.h"
 
 namespace ulmar {
-namespace {
 
 // Winsock is started once per process, on first use, and stays up.
-void StartWinsock() {
+void StartSockets() {
   static const bool started = [] {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
   if (!started) throw TransportError(TransportErrorText(WSASYSNOTREADY));
 }
-
-}  // namespace
 
 Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
 
@@ -33,7 +30,7 @@ Socket& Socket::operator=(Socket&& other) noexcept {
 Socket::~Socket() { Close(); }
 
 Socket Socket::OpenTcp() {
-  StartWinsock();
+  StartSockets();
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) throw TransportError(TransportErrorText(WSAGetLastError()));
   Socket result(static_cast<Handle>(s));
@@ -109,22 +106,6 @@ void Socket::Close() {
     ::closesocket(static_cast<SOCKET>(handle_));
     handle_ = kInvalid;
   }
-}
-
-uint32_t ResolveIpv4(const std::string& host) {
-  uint32_t address = 0;
-  if (ParseIpv4(host, &address)) return address;
-  StartWinsock();
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-    throw TransportError(transport_text::kHostNotFound + host);
-  }
-  address = ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-  freeaddrinfo(found);
-  return address;
 }
 
 std::string TransportErrorText(int code) {

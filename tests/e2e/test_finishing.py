@@ -2,12 +2,14 @@
 clean-up dialog, a missing companion, the self-replacement, and forced
 deletion that stays inside the installation."""
 import datetime
+import os
 import shutil
 import subprocess
 import time
+from pathlib import Path
 
-from conftest import (BIN, FAILURE_RGB, SUCCESS_LINE, SUCCESS_RGB, ULMAR_KEY, close_and_read_log, event_lines,
-                      wine_path)
+from conftest import (BIN, FAILURE_RGB, SUCCESS_LINE, SUCCESS_RGB, USER_DSN_KEY, close_and_read_log, event_lines,
+                      set_registry, wine_path)
 from update_server import Conversation, reply
 
 RUN_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
@@ -125,3 +127,43 @@ def test_forced_deletion_never_reaches_outside_the_installation(make_client, ins
     assert "Ошибка принудительного удаления файла: ..\\win.ini" in window["status_lines"]
     # A later success turns the box green all the same.
     assert window["status_background"] == SUCCESS_RGB
+
+
+def register_sql_server_driver():
+    """The stand-in setup library, registered as the "SQL Server" driver."""
+    prefix = Path(os.environ["WINEPREFIX"])
+    shutil.copy(BIN / "sqlsrv_setup.dll", prefix / "drive_c" / "windows" / "syswow64" / "sqlsrv_setup.dll")
+    set_registry({
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\SQL Server": {
+            "Driver": "C:\\windows\\system32\\SQLSRV32.dll", "Setup": "C:\\windows\\syswow64\\sqlsrv_setup.dll"},
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers": {"SQL Server": "Installed"},
+    })
+
+
+def test_data_sources_are_replaced_through_the_odbc_installer(make_client, installation, server, tmp_path):
+    register_sql_server_driver()
+    installation(dsns={USER_DSN_KEY + "\\Main": {"Driver": "C:\\windows\\system32\\SQLSRV32.dll",
+                                                 "Database": "old", "Server": "old", "Encrypt": "Yes"}})
+    sources = [(1, "Main", "uchet", "db1"), (0, "Общая", "main", "db2"), (3, "Other", "", "")]
+    server(script=Conversation(reply(sources=sources)))
+    client = make_client().start()
+    window = client.wait_ended()
+    assert window["status_lines"][-1] == SUCCESS_LINE
+    user = reg_values("HKCU\\Software\\ODBC\\ODBC.INI\\Main")
+    assert user["Database"] == "uchet" and user["Server"] == "db1" and user["Network"] == "DBMSSOCN"
+    assert "Encrypt" not in user
+    system = reg_values("HKLM\\Software\\ODBC\\ODBC.INI\\Общая")
+    assert system["Database"] == "main" and system["Driver"].endswith("SQLSRV32.dll")
+    assert "Encrypt" not in system
+    assert reg_values("HKCU\\Software\\ODBC\\ODBC.INI\\Other") == {}
+    close_and_read_log(client)
+
+
+def reg_values(key):
+    out = subprocess.run(["wine", "reg", "query", key, "/reg:32"], capture_output=True, timeout=60)
+    values = {}
+    for line in out.stdout.decode("cp866", "replace").splitlines():
+        parts = line.split(None, 2)
+        if len(parts) >= 2 and parts[1].startswith("REG_"):
+            values[parts[0]] = parts[2] if len(parts) == 3 else ""
+    return values
