@@ -9,13 +9,16 @@ source scripts/env.sh
 ip link set lo up
 
 ULMAR_XVFB_PID=
-ULMAR_DISPLAY_NUMBER=98 ulmar_start_display
+ULMAR_DISPLAY_NUMBER="${ULMAR_E2E_DISPLAY:-98}" ulmar_start_display
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
   [ -z "$ULMAR_XVFB_PID" ] || kill "$ULMAR_XVFB_PID" 2>/dev/null || true
 }
 trap cleanup EXIT
-# Sockets live in the wineserver: it must be this namespace's own.
+# Sockets live in the wineserver: it must be this namespace's own. One of
+# the prefix still running elsewhere is stopped first.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
 wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1
 

@@ -130,12 +130,13 @@ def test_forced_deletion_never_reaches_outside_the_installation(make_client, ins
 
 
 def register_sql_server_driver():
-    """The stand-in setup library, registered as the "SQL Server" driver."""
+    """The stand-in SQLSRV32.dll, registered as the "SQL Server" driver (a
+    32-bit program's system32 is the prefix's syswow64)."""
     prefix = Path(os.environ["WINEPREFIX"])
-    shutil.copy(BIN / "sqlsrv_setup.dll", prefix / "drive_c" / "windows" / "syswow64" / "sqlsrv_setup.dll")
+    shutil.copy(BIN.parent / "fixtures" / "SQLSRV32.dll", prefix / "drive_c" / "windows" / "syswow64" / "SQLSRV32.dll")
     set_registry({
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\SQL Server": {
-            "Driver": "C:\\windows\\system32\\SQLSRV32.dll", "Setup": "C:\\windows\\syswow64\\sqlsrv_setup.dll"},
+            "Driver": "C:\\windows\\system32\\SQLSRV32.dll", "Setup": "C:\\windows\\system32\\SQLSRV32.dll"},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers": {"SQL Server": "Installed"},
     })
 
