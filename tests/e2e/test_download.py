@@ -3,7 +3,7 @@ real client under Wine against pyftpdlib and a scripted, misbehaving FTP
 peer."""
 import pytest
 
-from conftest import FAILURE_RGB, close_and_read_log, lines_through
+from conftest import FAILURE_RGB, SUCCESS_LINE, close_and_read_log, lines_through
 from ftp_servers import RealFtpServer, ScriptedFtpPeer
 from update_server import Conversation, reply
 
@@ -52,11 +52,13 @@ def test_two_refusing_servers_then_the_files_come_from_the_third(make_client, in
         "Получили информацию, начинаем скачивать",
         "      принят файл: Bin\\x.dll", "      принят файл: sub\\new\\f.txt", "      принят файл: Справка.txt",
         "   всего cкачано файлов: 3"]
+    assert client.wait_ended()["status_lines"][-1] == SUCCESS_LINE
     assert (folder / "Bin" / "x.dll").read_bytes() == b"new version" * 1000
     assert (folder / "sub" / "new" / "f.txt").read_bytes() == b""
     assert (folder / "Справка.txt").read_bytes() == "справка".encode("cp1251")
     assert not list(folder.rglob("*.ulmar-partial"))
     events = close_and_read_log(client)
+    assert events[-2:] == ["Обновлено 3 из 3", "Обновление завершено"]
     assert events[3:7] == ["Нет соединения с сервером FTP 127.0.0.2", "Connection refused.",
                            "Нет соединения с сервером FTP 127.0.0.3", "Connection refused."]
     traffic = client.log("ftp_clnt.log")

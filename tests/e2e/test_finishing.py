@@ -8,7 +8,7 @@ import subprocess
 import time
 from pathlib import Path
 
-from conftest import (BIN, FAILURE_RGB, SUCCESS_LINE, SUCCESS_RGB, USER_DSN_KEY, close_and_read_log, event_lines,
+from conftest import (BIN, FAILURE_RGB, INSPECTOR, SUCCESS_LINE, SUCCESS_RGB, USER_DSN_KEY, close_and_read_log, event_lines,
                       set_registry, wine_path)
 from update_server import Conversation, reply
 
@@ -27,7 +27,11 @@ def reg_query(key, value):
 def test_a_successful_session_ends_green_records_the_date_and_closes_itself(make_client, installation, server):
     folder = installation()
     server(script=Conversation(reply()))
-    client = make_client().start()
+    client = make_client()
+    uninstaller = client.folder / "unins000.exe"
+    uninstaller.write_bytes(b"MZ")
+    subprocess.run(["wine", "attrib", "+r", wine_path(uninstaller)], capture_output=True, timeout=60)
+    client.start()
     window = client.wait_ended()
     assert window["status_background"] == SUCCESS_RGB
     assert window["status_lines"][-1] == SUCCESS_LINE
@@ -40,6 +44,11 @@ def test_a_successful_session_ends_green_records_the_date_and_closes_itself(make
     assert events[-2:] == ["Обновлено 0 из 0", "Обновление завершено"]
     assert reg_query("HKLM\\SOFTWARE\\ULMAR", "LastUpdated") == datetime.date.today().strftime("%d.%m.%Y")
     assert reg_query(RUN_KEY, "UlmarUpdater") == wine_path(folder) + "\\UlmarUpdater.exe"
+    # Hidden and system, the read-only attribute gone (Wine reports every
+    # file as archived as well).
+    attributes = int(subprocess.run(["wine", str(INSPECTOR), "attributes", wine_path(uninstaller)],
+                                    capture_output=True, timeout=60).stdout)
+    assert attributes & ~0x20 == 0x2 | 0x4
 
 
 def test_one_foreign_file_is_offered_listed_and_deleted_on_confirmation(make_client, installation, server):

@@ -10,6 +10,7 @@
 //   inspector click NAME      press a button (garbage_button, gab_del, btClose)
 //   inspector close           ask the window to close (its close box)
 //   inspector press-box       press the first button of the newest message box
+//   inspector attributes PATH print a file's attributes (decimal)
 //   inspector hold PATH       hold a file open for writing (others may read)
 //                             until standard input closes; prints "held"
 //
@@ -212,6 +213,10 @@ HWND FindMainWindow() { return FindWindowA("TForm1", kWindowCaption); }
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   std::string command = argc > 1 ? argv[1] : "read";
+  if (command == "attributes" && argc > 2) {
+    std::printf("%lu\n", GetFileAttributesA(argv[2]));
+    return 0;
+  }
   if (command == "hold" && argc > 2) {
     HANDLE file = CreateFileA(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 5;
