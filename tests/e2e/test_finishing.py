@@ -177,3 +177,30 @@ def reg_values(key):
         if len(parts) >= 2 and parts[1].startswith("REG_"):
             values[parts[0]] = parts[2] if len(parts) == 3 else ""
     return values
+
+
+def test_a_foreign_file_that_cannot_be_deleted_gets_a_warning_and_the_window_still_closes(
+        make_client, installation, server):
+    from test_exchange import Holder
+
+    folder = installation()
+    (folder / "busy.tmp").write_bytes(b"x")
+    (folder / "free.tmp").write_bytes(b"x")
+    server(script=Conversation(reply(foreign=["busy.tmp", "free.tmp"])))
+    client = make_client().start()
+    client.wait_ended()
+    holder = Holder(folder / "busy.tmp")
+    try:
+        client.click("garbage_button")
+        client.wait_for(lambda w: w and w["controls"]["gab_del"]["visible"], what="the list")
+        client.click("gab_del")
+        window = client.wait_for(lambda w: w and w["message_boxes"], what="the warning box")
+        box = window["message_boxes"][0]
+        assert box["title"] == "Warning"
+        assert ["Static", 'Не удаётся удалить файл "busy.tmp"; возможно, в данный момент он открыт. '] in box["texts"]
+        assert client.inspector("press-box").returncode == 0
+        assert client.wait_exit(timeout=20) == 0
+    finally:
+        holder.release()
+    assert (folder / "busy.tmp").exists()
+    assert not (folder / "free.tmp").exists()
