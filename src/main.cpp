@@ -5,13 +5,13 @@
 
 #include <memory>
 
+#include "apply/cleanup.h"
 #include "build_config.h"
 #include "log/session_log.h"
 #include "log/traffic_log.h"
 #include "platform/clock.h"
 #include "platform/exe_path.h"
 #include "session/run_session.h"
-#include "apply/cleanup.h"
 #include "ui/error_box.h"
 #include "ui/main_window.h"
 

@@ -169,7 +169,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::CreateControls() {
-  struct Spec {
+  struct ControlLayout {
     int id;
     const char* cls;
     const char* text;
@@ -178,7 +178,7 @@ void MainWindow::CreateControls() {
   };
   // Created in tab order: the status box first (never reached by Tab), then
   // the three buttons, then the progress bars.
-  const Spec specs[] = {
+  const ControlLayout layout[] = {
       // Labels are drawn by the window on one line, clipped, never wrapped.
       {ids::kLabel4, "STATIC", "Общий прогресс", SS_OWNERDRAW, 8, 8, 97, 16},
       {ids::kLabel5, "STATIC", "Прогресс этапа", SS_OWNERDRAW, 8, 56, 90, 16},
@@ -192,7 +192,7 @@ void MainWindow::CreateControls() {
       {ids::kPbComm, PROGRESS_CLASSA, "", PBS_SMOOTH | WS_TABSTOP | WS_VISIBLE, 8, 30, 502, 20},
       {ids::kPbLoc, PROGRESS_CLASSA, "", PBS_SMOOTH | WS_TABSTOP | WS_VISIBLE, 8, 78, 502, 20},
   };
-  for (const Spec& s : specs) {
+  for (const ControlLayout& s : layout) {
     DWORD style = WS_CHILD | s.style;
     // Labels are visible except the countdown notice.
     if (s.cls[0] == 'S' && s.id != ids::kLbCounter) style |= WS_VISIBLE;
