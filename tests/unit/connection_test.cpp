@@ -15,14 +15,7 @@ namespace {
 using testing::ReadAll;
 using testing::ScriptedPeer;
 
-NetworkLimits ShortLimits() {
-  NetworkLimits limits;
-  limits.connect_timeout_ms = 600;
-  limits.connect_slice_ms = 50;
-  limits.wait_slice_ms = 50;
-  limits.inactivity_limit_ms = 400;
-  return limits;
-}
+using testing::ShortLimits;
 
 std::string TransportMessage(const std::function<void()>& action) {
   try {

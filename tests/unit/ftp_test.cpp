@@ -119,17 +119,11 @@ namespace {
 
 using testing::ScriptedPeer;
 
-NetworkLimits Short() {
-  NetworkLimits limits;
-  limits.connect_timeout_ms = 500;
-  limits.wait_slice_ms = 50;
-  limits.inactivity_limit_ms = 400;
-  return limits;
-}
+using testing::ShortLimits;
 
 TEST(FtpClientTest, AServerThatNeverAnswersFailsTheConnectAndClosesIt) {
   ScriptedPeer peer({ScriptedPeer::Pause(1000)});
-  FtpClient ftp(nullptr, nullptr, Short());
+  FtpClient ftp(nullptr, nullptr, ShortLimits());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
   ftp.UsePort(peer.Port());
   try {
@@ -146,7 +140,7 @@ TEST(FtpClientTest, LoggedInAtUserNeedsNoPasswordAndARefusedLoginClosesTheConnec
   ScriptedPeer at_user({P::Send("220-hello\r\n220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"),
                         P::ReceiveLines(1), P::Send("211 no features\r\n"), P::ReceiveLines(1),
                         P::Send("200 Type set\r\n"), P::ReceiveLines(1), P::Send("215 UNIX\r\n"), P::ReceiveAll()});
-  FtpClient ftp(nullptr, nullptr, Short());
+  FtpClient ftp(nullptr, nullptr, ShortLimits());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
   ftp.UsePort(at_user.Port());
   ftp.Connect();

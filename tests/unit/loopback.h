@@ -21,7 +21,19 @@
 #include <thread>
 #include <vector>
 
+#include "session/connection.h"
+
 namespace ulmar::testing {
+
+// Limits short enough for tests of waits and time-outs.
+inline NetworkLimits ShortLimits() {
+  NetworkLimits limits;
+  limits.connect_timeout_ms = 600;
+  limits.connect_slice_ms = 50;
+  limits.wait_slice_ms = 50;
+  limits.inactivity_limit_ms = 400;
+  return limits;
+}
 
 #ifdef _WIN32
 using RawSocket = SOCKET;
