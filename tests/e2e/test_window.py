@@ -44,7 +44,7 @@ def test_without_a_logs_folder_only_the_folder_message_shows_and_nothing_is_crea
     window = client.wait_ended()
     assert window["status_lines"] == ["Приложение запущено не из рабочей папки УЛМАР!"]
     assert window["status_background"] == FAILURE_RGB
-    assert sorted(p.name for p in client.folder.iterdir()) == ["UlmarUpdater.exe"]
+    assert sorted(p.name for p in client.folder.iterdir()) == ["UlmarUpdater.exe", "replace_ux.exe"]
     # A failed session starts no countdown and shows no clean-up button.
     assert not window["controls"]["lbCounter"]["visible"]
     assert not window["controls"]["garbage_button"]["visible"]
