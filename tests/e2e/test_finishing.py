@@ -204,3 +204,16 @@ def test_a_foreign_file_that_cannot_be_deleted_gets_a_warning_and_the_window_sti
         holder.release()
     assert (folder / "busy.tmp").exists()
     assert not (folder / "free.tmp").exists()
+
+
+def test_closing_instead_of_confirming_deletes_nothing(make_client, installation, server):
+    folder = installation()
+    (folder / "junk.tmp").write_bytes(b"x")
+    server(script=Conversation(reply(foreign=["junk.tmp"])))
+    client = make_client().start()
+    client.wait_ended()
+    client.click("garbage_button")
+    client.wait_for(lambda w: w and w["controls"]["gab_del"]["visible"], what="the list")
+    client.click("btClose")
+    assert client.wait_exit(timeout=20) == 0
+    assert (folder / "junk.tmp").exists()
