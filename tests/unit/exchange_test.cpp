@@ -188,6 +188,13 @@ std::vector<FailureCase> Cases() {
         Peer::Send(Int(1) + std::string(16385, 'x') + "\r\n"), Peer::ReceiveAll()},
        {"Соединение с сервером (TCP) было сброшено.", "Max line length exceeded."},
        "Соединение с сервером было сброшено."},
+      // A count is never trusted for memory: the lists grow with what
+      // actually arrives.
+      {"reply, a count of 2^31-1 and then the end", [](ExchangeTest& t) { t.Install(); },
+       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(8),
+        Peer::Send(Int(0) + Int(2147483647) + "one\r\ntwo\r\n"), Peer::Close()},
+       {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
+       "Соединение с сервером было сброшено."},
       {"opening, server closes at once", [](ExchangeTest& t) { t.Install(); },
        {Peer::Receive(30), Peer::Close()},
        {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
