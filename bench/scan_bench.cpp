@@ -15,10 +15,7 @@ namespace {
 
 // Reads every file the scan would read, and nothing else.
 size_t ReadOnlyWalk(const std::string& root, size_t* files) {
-  std::vector<std::string> dirs{""};
-  for (const auto& e : ulmar::ListDirectory(root, "*")) {
-    if (e.directory && e.name != "." && e.name != ".." && e.name != "Logs") dirs.push_back(e.name + "\\");
-  }
+  const std::vector<std::string> dirs = ulmar::ScannedDirectories(root);
   std::vector<char> block(ulmar::kCrcReadBlock);
   size_t bytes = 0;
   *files = 0;

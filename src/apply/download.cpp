@@ -50,11 +50,7 @@ Interruption Classify(const std::exception& e, int index) {
 // Partial files left by a transfer that was cut off (power loss, killed
 // process), in the two levels the scan covers.
 void RemoveStalePartials(const std::string& root) {
-  std::vector<std::string> dirs{""};
-  for (const DirEntry& e : ListDirectory(root, "*")) {
-    if (e.directory && e.name != "." && e.name != "..") dirs.push_back(e.name + "\\");
-  }
-  for (const std::string& d : dirs) {
+  for (const std::string& d : ScannedDirectories(root)) {
     for (const DirEntry& e : ListDirectory(root + d, "*.*")) {
       if (!e.directory && IsPartialFile(e.name)) DeleteFileAt(root + d + e.name);
     }

@@ -1,5 +1,7 @@
 #include "apply/ftp_client.h"
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include "log/errors.h"

@@ -1,5 +1,7 @@
 #include "apply/ftp_reply.h"
 
+#include <cctype>
+
 #include "log/errors.h"
 
 namespace ulmar {

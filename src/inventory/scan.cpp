@@ -12,7 +12,7 @@ bool IsPartialFile(const std::string& name) {
   return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::vector<TLocalFileInfo> ScanDir(const std::string& root) {
+std::vector<std::string> ScannedDirectories(const std::string& root) {
   // The root, then its subdirectories as the search returns them. Hidden or
   // system folders are passed over, and so is the client's own "Logs"
   // (exactly that spelling).
@@ -21,10 +21,13 @@ std::vector<TLocalFileInfo> ScanDir(const std::string& root) {
     if (entry.hidden || entry.name == "." || entry.name == ".." || entry.name == "Logs") continue;
     if (DirectoryExists(root + entry.name)) relative_dirs.push_back(entry.name + "\\");
   }
+  return relative_dirs;
+}
 
+std::vector<TLocalFileInfo> ScanDir(const std::string& root) {
   std::vector<TLocalFileInfo> files;
   std::vector<char> buffer;
-  for (const std::string& dir : relative_dirs) {
+  for (const std::string& dir : ScannedDirectories(root)) {
     for (const DirEntry& entry : ListDirectory(root + dir, "*.*")) {
       if (entry.directory || IsPartialFile(entry.name)) continue;
       std::string relative = dir + entry.name;

@@ -25,6 +25,11 @@ struct TLocalFileInfo {
   uint32_t CRC;
 };
 
+// The directories the scan reads, relative to root ("" for root itself,
+// then "Sub\" for each first-level subdirectory that is neither hidden nor
+// system nor the client's "Logs"), in the search's order.
+std::vector<std::string> ScannedDirectories(const std::string& root);
+
 // root ends with a backslash. Raises MException naming the file when a
 // checksum cannot be computed; nothing of the partial list is returned.
 std::vector<TLocalFileInfo> ScanDir(const std::string& root);

@@ -13,16 +13,23 @@ namespace ulmar {
 class Socket {
  public:
   Socket() = default;
-  Socket(Socket&& other) noexcept;
-  Socket& operator=(Socket&& other) noexcept;
+  Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.handle_;
+      other.handle_ = kInvalid;
+    }
+    return *this;
+  }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
-  ~Socket();
+  ~Socket() { Close(); }
 
   // A new non-blocking TCP socket; raises TransportError.
   static Socket OpenTcp();
 
-  bool IsOpen() const;
+  bool IsOpen() const { return handle_ != kInvalid; }
   // Starts connecting; true when the connection is already made. Returns
   // false while in progress; raises TransportError when refused at once.
   bool StartConnect(uint32_t address, uint16_t port);

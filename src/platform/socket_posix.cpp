@@ -15,26 +15,11 @@
 
 namespace ulmar {
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
-Socket::~Socket() { Close(); }
-
 Socket Socket::OpenTcp() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) throw TransportError(TransportErrorText(errno));
   return Socket(fd);
 }
-
-bool Socket::IsOpen() const { return handle_ != kInvalid; }
 
 bool Socket::StartConnect(uint32_t address, uint16_t port) {
   sockaddr_in sa{};

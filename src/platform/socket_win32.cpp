@@ -16,19 +16,6 @@ void StartSockets() {
   if (!started) throw TransportError(TransportErrorText(WSASYSNOTREADY));
 }
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
-Socket::~Socket() { Close(); }
-
 Socket Socket::OpenTcp() {
   StartSockets();
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -38,8 +25,6 @@ Socket Socket::OpenTcp() {
   if (ioctlsocket(s, FIONBIO, &non_blocking) != 0) throw TransportError(TransportErrorText(WSAGetLastError()));
   return result;
 }
-
-bool Socket::IsOpen() const { return handle_ != kInvalid; }
 
 bool Socket::StartConnect(uint32_t address, uint16_t port) {
   sockaddr_in sa{};

@@ -27,6 +27,8 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import ThreadedFTPServer
 
+from update_server import accept_until
+
 
 class Cp1251Handler(FTPHandler):
     """Commands and replies in code page 1251, as the mirrors serve them."""
@@ -75,18 +77,14 @@ class ScriptedFtpPeer:
         self.thread.start()
 
     def _run(self):
-        while not self._stop.is_set():
-            try:
-                conn, _ = self.listener.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            try:
-                with conn:
-                    self._session(conn)
-            except OSError:
-                pass
+        accept_until(self._stop, self.listener, self._serve)
+
+    def _serve(self, conn):
+        try:
+            with conn:
+                self._session(conn)
+        except OSError:
+            pass
 
     def _send(self, conn, lines):
         if isinstance(lines, str):

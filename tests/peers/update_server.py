@@ -15,6 +15,19 @@ import threading
 import time
 
 
+def accept_until(stop, listener, handle):
+    """Accepts connections on listener (which has a short time-out) and hands
+    each to handle(conn) until stop is set or the listener is closed."""
+    while not stop.is_set():
+        try:
+            conn, _ = listener.accept()
+        except socket.timeout:
+            continue
+        except OSError:
+            return
+        handle(conn)
+
+
 class UpdateServerPeer:
     def __init__(self, mode="accept", host="127.0.0.1", port=8090, script=None):
         self.mode = mode
@@ -45,17 +58,13 @@ class UpdateServerPeer:
         self._threads.append(thread)
 
     def _accept_loop(self):
-        while not self._stop.is_set():
-            try:
-                conn, _ = self.listener.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            with self._lock:
-                self.connections.append(b"")
-                index = len(self.connections) - 1
-            self._spawn(self._serve, conn, index)
+        accept_until(self._stop, self.listener, self._accepted)
+
+    def _accepted(self, conn):
+        with self._lock:
+            self.connections.append(b"")
+            index = len(self.connections) - 1
+        self._spawn(self._serve, conn, index)
 
     def _serve(self, conn, index):
         with conn:
