@@ -1,0 +1,139 @@
+#include "conversation.h"
+
+#include "session/protocol.h"
+
+namespace ulmar::server {
+
+InventoryReader::InventoryReader(InventorySink& sink, ConversationLimits limits) : sink_(sink), limits_(limits) {}
+
+bool InventoryReader::TakeInt32(int32_t* value) {
+  if (buffer_.size() - position_ < 4) return false;
+  *value = protocol::DecodeInt32(buffer_.data() + position_);
+  position_ += 4;
+  return true;
+}
+
+bool InventoryReader::TakeLine(std::string* line) {
+  size_t consumed = 0;
+  std::string_view rest(buffer_.data() + position_, buffer_.size() - position_);
+  switch (protocol::TakeLine(rest, protocol::kMaxLineLength, line, &consumed)) {
+    case protocol::LineStatus::Complete:
+      position_ += consumed;
+      return true;
+    case protocol::LineStatus::TooLong:
+      Fail("a line longer than " + std::to_string(protocol::kMaxLineLength) + " bytes");
+      return false;
+    case protocol::LineStatus::NeedMore:
+      return false;
+  }
+  return false;
+}
+
+InventoryReader::Result InventoryReader::Fail(std::string why) {
+  step_ = Step::Failed;
+  failure_ = std::move(why);
+  return Result::Failed;
+}
+
+InventoryReader::Result InventoryReader::Pending() const {
+  return step_ == Step::Failed ? Result::Failed : Result::NeedMore;
+}
+
+void InventoryReader::AfterSource() {
+  sink_.OnDataSource(source_);
+  step_ = --remaining_ > 0 ? Step::SourceKind : Step::Done;
+}
+
+InventoryReader::Result InventoryReader::Feed(std::string_view bytes) {
+  if (step_ == Step::Done) return Result::Done;
+  if (step_ == Step::Failed) return Result::Failed;
+  // What is left of the previous bytes is less than one element.
+  buffer_.erase(0, position_);
+  position_ = 0;
+  buffer_.append(bytes);
+
+  for (;;) {
+    int32_t number = 0;
+    std::string line;
+    switch (step_) {
+      case Step::Opening:
+        if (!TakeInt32(&number)) return Result::NeedMore;
+        if (number != 1) return Fail("the opening is " + std::to_string(number) + ", not 1");
+        step_ = Step::ProtocolId;
+        break;
+      case Step::ProtocolId:
+        if (!TakeLine(&line)) return Pending();
+        sink_.OnOpening(line);
+        step_ = Step::Suite;
+        break;
+      case Step::Suite:
+        if (!TakeLine(&line)) return Pending();
+        if (std::string refusal = sink_.OnSuite(line); !refusal.empty()) return Fail(refusal);
+        step_ = Step::User;
+        break;
+      case Step::User:
+        if (!TakeLine(&line)) return Pending();
+        sink_.OnUser(line);
+        step_ = Step::FileCount;
+        break;
+      case Step::FileCount:
+        if (!TakeInt32(&number)) return Result::NeedMore;
+        if (number > limits_.max_files) {
+          return Fail("a file count of " + std::to_string(number) + ", above the limit of " +
+                      std::to_string(limits_.max_files));
+        }
+        sink_.OnFileCount(number);
+        remaining_ = number;
+        step_ = number > 0 ? Step::FileCrc : Step::SourceCount;
+        break;
+      case Step::FileCrc:
+        if (!TakeInt32(&number)) return Result::NeedMore;
+        crc_ = static_cast<uint32_t>(number);
+        step_ = Step::FileName;
+        break;
+      case Step::FileName:
+        if (!TakeLine(&line)) return Pending();
+        sink_.OnFile(crc_, line);
+        step_ = --remaining_ > 0 ? Step::FileCrc : Step::SourceCount;
+        break;
+      case Step::SourceCount:
+        if (!TakeInt32(&number)) return Result::NeedMore;
+        if (number > limits_.max_data_sources) {
+          return Fail("a data-source count of " + std::to_string(number) + ", above the limit of " +
+                      std::to_string(limits_.max_data_sources));
+        }
+        sink_.OnDataSourceCount(number);
+        remaining_ = number;
+        step_ = number > 0 ? Step::SourceKind : Step::Done;
+        break;
+      case Step::SourceKind:
+        if (!TakeInt32(&number)) return Result::NeedMore;
+        if (number < SystemDsn || number > ParadoxAlias) {
+          return Fail("a data-source kind of " + std::to_string(number) + ", none of 0, 1, 2");
+        }
+        source_ = TDBAlias{};
+        source_.Kind = static_cast<uint8_t>(number);
+        step_ = Step::SourceName;
+        break;
+      case Step::SourceName:
+        if (!TakeLine(&source_.Name)) return Pending();
+        step_ = Step::SourceDatabase;
+        break;
+      case Step::SourceDatabase:
+        if (!TakeLine(&source_.Database)) return Pending();
+        step_ = Step::SourceServer;
+        break;
+      case Step::SourceServer:
+        if (!TakeLine(&source_.Server)) return Pending();
+        AfterSource();
+        break;
+      case Step::Done:
+        return Result::Done;
+      case Step::Failed:
+        return Result::Failed;
+    }
+    if (step_ == Step::Done) return Result::Done;
+  }
+}
+
+}  // namespace ulmar::server

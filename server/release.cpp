@@ -1,0 +1,247 @@
+#include "release.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "inventory/crc32.h"
+#include "inventory/scan.h"
+#include "platform/cp1251.h"
+#include "text.h"
+
+namespace ulmar::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TreeEntry {
+  std::string path;  // code page 1251, as clients spell it
+  std::string full;  // on disk
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+};
+
+std::optional<struct stat> StatOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return st;
+}
+
+int64_t ModifiedNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// The entries of one folder, sorted by name (UTF-8 bytes).
+std::vector<std::string> NamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    names.push_back(it->path().filename().string());
+  }
+  if (error) throw ManifestError("cannot read the folder " + folder + ": " + error.message());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The two levels of the tree that clients report; what is left out is
+// said in warnings.
+std::vector<TreeEntry> ListTree(const std::string& tree, std::vector<std::string>* warnings) {
+  std::vector<TreeEntry> entries;
+  auto visit = [&](const std::string& utf8_relative, const std::string& full, bool top) -> std::optional<struct stat> {
+    std::optional<struct stat> st = StatOf(full);
+    if (!st) {
+      warnings->push_back(utf8_relative + ": cannot be read, left out");
+      return std::nullopt;
+    }
+    if (S_ISDIR(st->st_mode)) return st;
+    if (!S_ISREG(st->st_mode)) {
+      warnings->push_back(utf8_relative + ": not a file, left out");
+      return std::nullopt;
+    }
+    std::optional<std::string> name = Utf8ToCp1251(utf8_relative);
+    if (!name || name->find('\\') != (top ? std::string::npos : name->rfind('\\'))) {
+      warnings->push_back(utf8_relative + ": the name cannot be spelled in code page 1251, left out");
+      return std::nullopt;
+    }
+    entries.push_back({*name, full, static_cast<uint64_t>(st->st_size), ModifiedNs(*st)});
+    return std::nullopt;
+  };
+  for (const std::string& name : NamesIn(tree)) {
+    std::string full = tree + "/" + name;
+    std::optional<struct stat> dir = visit(name, full, true);
+    if (!dir) continue;
+    // Clients never report their top-level "Logs" folder.
+    if (name == "Logs") {
+      warnings->push_back(name + ": clients never report a top-level Logs folder, left out");
+      continue;
+    }
+    for (const std::string& inner : NamesIn(full)) {
+      std::string relative = name + "\\" + inner;
+      if (visit(relative, full + "/" + inner, false)) {
+        warnings->push_back(relative + ": a folder below the first level, which clients do not report, left out");
+      }
+    }
+  }
+  return entries;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ManifestError("cannot open " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+uint64_t Mix(uint64_t hash, const void* data, size_t length) {
+  // FNV-1a, 64 bits.
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < length; ++i) hash = (hash ^ bytes[i]) * 0x100000001B3ull;
+  return hash;
+}
+
+uint64_t Mix(uint64_t hash, const std::string& path, uint64_t size, int64_t modified_ns) {
+  hash = Mix(hash, path.data(), path.size() + 1);
+  hash = Mix(hash, &size, sizeof size);
+  return Mix(hash, &modified_ns, sizeof modified_ns);
+}
+
+}  // namespace
+
+uint64_t ReleaseFingerprint(const std::string& folder) {
+  uint64_t hash = 0xCBF29CE484222325ull;
+  std::string manifest = folder + "/" + kManifestName;
+  if (std::optional<struct stat> st = StatOf(manifest)) {
+    hash = Mix(hash, manifest, static_cast<uint64_t>(st->st_size), ModifiedNs(*st));
+  }
+  std::vector<std::string> ignored;
+  try {
+    for (const TreeEntry& e : ListTree(folder + "/" + kTreeFolder, &ignored)) hash = Mix(hash, e.full, e.size, e.modified_ns);
+    // Entries that are left out still count: a new deep folder changes the warnings.
+    for (const std::string& w : ignored) hash = Mix(hash, w.data(), w.size());
+  } catch (const ManifestError&) {
+    hash = Mix(hash, "unreadable", 10);
+  }
+  return hash;
+}
+
+std::shared_ptr<const Release> LoadRelease(const std::string& folder, const std::string& suite,
+                                           const Release* previous) {
+  auto release = std::make_shared<Release>();
+  release->suite = suite;
+  release->manifest = ParseManifest(ReadText(folder + "/" + kManifestName));
+  std::vector<TreeEntry> entries = ListTree(folder + "/" + kTreeFolder, &release->warnings);
+  std::sort(entries.begin(), entries.end(), [](const TreeEntry& a, const TreeEntry& b) { return a.path < b.path; });
+
+  std::vector<char> buffer;
+  for (const TreeEntry& e : entries) {
+    std::string key = UpperCp1251(e.path);
+    if (release->index.count(key)) {
+      release->warnings.push_back(Cp1251ToUtf8(e.path) + ": differs from another name only in letter case, left out");
+      continue;
+    }
+    ReferenceFile file{e.path, 0, e.size, e.modified_ns};
+    const ReferenceFile* known = nullptr;
+    if (previous) {
+      auto found = previous->index.find(key);
+      if (found != previous->index.end()) known = &previous->files[found->second];
+    }
+    if (known && known->path == e.path && known->size == e.size && known->modified_ns == e.modified_ns) {
+      file.crc = known->crc;
+    } else if (!FileCRC32(e.full, &file.crc, &buffer)) {
+      throw ManifestError("cannot read " + e.full);
+    }
+    release->index.emplace(key, release->files.size());
+    release->files.push_back(std::move(file));
+  }
+
+  for (const std::string& path : release->manifest.deletions) {
+    if (release->index.count(UpperCp1251(path))) {
+      throw ManifestError("delete " + Cp1251ToUtf8(path) + ": the file is part of the release");
+    }
+    release->deletions.insert(UpperCp1251(path));
+  }
+  release->client = UpperCp1251(release->manifest.client_path);
+  size_t slash = release->client.rfind('\\');
+  release->staged = UpperCp1251(release->client.substr(0, slash == std::string::npos ? 0 : slash + 1) + kStagedClientName);
+  if (!release->index.count(release->client)) {
+    release->warnings.push_back(Cp1251ToUtf8(release->manifest.client_path) +
+                                ": no client build in the tree, clients are not updated");
+  }
+  return release;
+}
+
+ReleaseStore::ReleaseStore(std::string root, Reporter report) : root_(std::move(root)), report_(std::move(report)) {}
+
+void ReleaseStore::Refresh() {
+  std::vector<std::string> folders;
+  try {
+    for (const std::string& name : NamesIn(root_)) {
+      if (fs::is_directory(root_ + "/" + name)) folders.push_back(name);
+    }
+  } catch (const ManifestError& e) {
+    report_(std::string("releases: ") + e.what());
+    return;
+  }
+  bool changed = false;
+  std::map<std::string, Entry> next;
+  for (const std::string& name : folders) {
+    std::string folder = root_ + "/" + name;
+    uint64_t fingerprint = ReleaseFingerprint(folder);
+    auto old = by_folder_.find(name);
+    if (old != by_folder_.end() && old->second.fingerprint == fingerprint) {
+      next[name] = old->second;
+      continue;
+    }
+    changed = true;
+    const Release* previous = old != by_folder_.end() ? old->second.release.get() : nullptr;
+    Entry entry{fingerprint, previous ? old->second.release : nullptr};
+    std::optional<std::string> suite = Utf8ToCp1251(name);
+    if (!suite) {
+      report_("release " + name + ": the folder's name cannot be spelled in code page 1251; not served");
+    } else {
+      try {
+        entry.release = LoadRelease(folder, *suite, previous);
+        for (const std::string& w : entry.release->warnings) report_("release " + name + ": " + w);
+        report_("release " + name + ": " + std::to_string(entry.release->files.size()) + " files, " +
+                std::to_string(entry.release->manifest.ftp_servers.size()) + " FTP servers, " +
+                std::to_string(entry.release->manifest.data_sources.size()) + " data sources" +
+                (previous ? ", reloaded" : ", loaded"));
+      } catch (const ManifestError& e) {
+        report_("release " + name + ": " + e.what() + (previous ? "; the previous version stays in service" : "; not served"));
+      }
+    }
+    next[name] = entry;
+  }
+  for (const auto& [name, entry] : by_folder_) {
+    if (!next.count(name)) {
+      changed = true;
+      report_("release " + name + ": the folder is gone; not served");
+    }
+  }
+  by_folder_ = std::move(next);
+  if (!changed) return;
+
+  std::unordered_map<std::string, std::shared_ptr<const Release>> by_suite;
+  for (const auto& [name, entry] : by_folder_) {
+    if (!entry.release) continue;
+    auto [it, fresh] = by_suite.emplace(UpperCp1251(entry.release->suite), entry.release);
+    if (!fresh) report_("release " + name + ": the same suite code as another folder; not served");
+  }
+  std::lock_guard lock(mutex_);
+  by_suite_ = std::move(by_suite);
+}
+
+std::shared_ptr<const Release> ReleaseStore::Find(const std::string& suite) const {
+  std::string key = UpperCp1251(suite);
+  std::lock_guard lock(mutex_);
+  auto found = by_suite_.find(key);
+  return found == by_suite_.end() ? nullptr : found->second;
+}
+
+}  // namespace ulmar::server

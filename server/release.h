@@ -1,0 +1,91 @@
+// Releases: one folder per client type (suite code) under the releases
+// root, named after the suite code:
+//
+//   <root>/<SUITE>/manifest.txt    what the release hands out (manifest.h)
+//   <root>/<SUITE>/files/          the reference tree, as the FTP mirrors
+//                                  serve it
+//
+// The reference tree is read to the depth clients report: the files at its
+// top and in its first-level folders. Names on disk are UTF-8 and become
+// code page 1251. Each file's CRC-32 is computed once and kept until the
+// file's size or modification time changes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "manifest.h"
+
+namespace ulmar::server {
+
+inline constexpr char kTreeFolder[] = "files";
+inline constexpr char kStagedClientName[] = "UlmarUpdater.exe.new";
+
+struct ReferenceFile {
+  std::string path;  // code page 1251, relative, backslash between folder and name
+  uint32_t crc = 0;
+  // What the CRC was computed from.
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+};
+
+struct Release {
+  std::string suite;  // code page 1251
+  Manifest manifest;
+  std::vector<ReferenceFile> files;  // sorted by path
+  // Upper-cased (code page 1251) path -> index into files.
+  std::unordered_map<std::string, size_t> index;
+  std::unordered_set<std::string> deletions;  // upper-cased
+  std::string client;                         // upper-cased client path
+  std::string staged;                         // upper-cased staged client path
+  // Found while reading the tree: entries left out, and why (UTF-8).
+  std::vector<std::string> warnings;
+};
+
+// Reads a release folder. CRCs of files unchanged since previous (when
+// given) are taken over instead of read again. Raises ManifestError for a
+// manifest that cannot be used or a tree that cannot be read.
+std::shared_ptr<const Release> LoadRelease(const std::string& folder, const std::string& suite,
+                                           const Release* previous);
+
+// A fingerprint of everything a release is made of: the manifest and the
+// names, sizes and modification times of the tree's entries. Cheap: it
+// reads no file contents.
+uint64_t ReleaseFingerprint(const std::string& folder);
+
+// All releases under a root, refreshed on request; safe to read from any
+// thread while a refresh runs.
+class ReleaseStore {
+ public:
+  using Reporter = std::function<void(const std::string& utf8_line)>;
+  ReleaseStore(std::string root, Reporter report);
+
+  // Looks at the root again: loads new and changed releases, drops the
+  // ones whose folder is gone. A release that fails to load is reported
+  // and its previous version (if any) stays in service.
+  void Refresh();
+
+  // The release of a suite code (code page 1251, any letter case), or null.
+  std::shared_ptr<const Release> Find(const std::string& suite) const;
+
+ private:
+  struct Entry {
+    uint64_t fingerprint = 0;
+    std::shared_ptr<const Release> release;  // null when it never loaded
+  };
+
+  std::string root_;
+  Reporter report_;
+  std::map<std::string, Entry> by_folder_;  // touched by Refresh only
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<const Release>> by_suite_;  // upper-cased suite
+};
+
+}  // namespace ulmar::server

@@ -1,0 +1,74 @@
+// The update server's network side: one listening socket shared by a few
+// worker threads, each running its own event loop (epoll) over its own
+// connections. A conversation costs a few kilobytes: the inventory is
+// judged record by record as it arrives (verdict.h) and never held whole.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "conversation.h"
+#include "release.h"
+
+namespace ulmar::server {
+
+struct ServerOptions {
+  std::string address = "0.0.0.0";
+  uint16_t port = 8090;
+  int threads = 2;
+  // Connections served at once; more wait in the listen queue.
+  int max_connections = 4096;
+  // Seconds a conversation may go without a byte in either direction (the
+  // client scans its whole installation between its identity and its
+  // inventory), the longest a whole conversation may last, and how long
+  // in-flight conversations may still finish after a stop.
+  int idle_limit_s = 300;
+  int conversation_limit_s = 900;
+  int grace_s = 10;
+  ConversationLimits limits;
+};
+
+// One line per entry, written whole and flushed; safe from any thread.
+class ServerLog {
+ public:
+  explicit ServerLog(FILE* out) : out_(out) {}
+  void Write(const std::string& line);
+
+ private:
+  FILE* out_;
+  std::mutex mutex_;
+};
+
+// "2026-12-10 16:09:16", local time.
+std::string LogTime();
+
+class UpdateServer {
+ public:
+  UpdateServer(ServerOptions options, ReleaseStore& releases, ServerLog& log);
+  ~UpdateServer();
+
+  // Binds and listens; raises std::runtime_error when it cannot.
+  void Listen();
+  // The port listened on (the one chosen by the system when 0 was asked).
+  uint16_t port() const { return port_; }
+  // Serves until Stop(); returns when every worker has ended.
+  void Run();
+  // Stops accepting; conversations in flight get the grace period. Safe
+  // from any thread.
+  void Stop();
+
+ private:
+  void Work();
+
+  ServerOptions options_;
+  ReleaseStore& releases_;
+  ServerLog& log_;
+  int listener_ = -1;
+  int stop_event_ = -1;
+  uint16_t port_ = 0;
+};
+
+}  // namespace ulmar::server

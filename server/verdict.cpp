@@ -1,0 +1,119 @@
+#include "verdict.h"
+
+#include "inventory/scan.h"
+#include "platform/cp1251.h"
+#include "session/protocol.h"
+#include "text.h"
+
+namespace ulmar::server {
+
+namespace {
+
+bool EndsWithNoCase(const std::string& text, const std::string& upper_suffix) {
+  return text.size() >= upper_suffix.size() &&
+         UpperCp1251(std::string_view(text).substr(text.size() - upper_suffix.size())) == upper_suffix;
+}
+
+void PutLines(std::string& out, const std::vector<std::string>& lines) {
+  out += protocol::EncodeInt32(static_cast<int32_t>(lines.size()));
+  for (const std::string& line : lines) out += protocol::EncodeLine(line);
+}
+
+}  // namespace
+
+std::string EncodeVerdict(const Verdict& v) {
+  std::string out;
+  PutLines(out, v.ftp_servers);
+  PutLines(out, v.foreign_files);
+  out += protocol::EncodeInt32(static_cast<int32_t>(v.files_to_update.size() / 2));
+  for (const std::string& line : v.files_to_update) out += protocol::EncodeLine(line);
+  out += protocol::EncodeInt32(static_cast<int32_t>(v.new_data_sources.size()));
+  for (const TDBAlias& s : v.new_data_sources) {
+    out += protocol::EncodeInt32(s.Kind);
+    out += protocol::EncodeLine(s.Name);
+    out += protocol::EncodeLine(s.Database);
+    out += protocol::EncodeLine(s.Server);
+  }
+  PutLines(out, v.files_to_delete);
+  return out;
+}
+
+VerdictBuilder::VerdictBuilder(std::shared_ptr<const Release> release)
+    : release_(std::move(release)), seen_(release_->files.size(), false) {
+  verdict_.ftp_servers = release_->manifest.ftp_servers;
+}
+
+bool VerdictBuilder::Kept(const std::string& name) const {
+  for (const std::string& pattern : release_->manifest.keep_patterns) {
+    if (WildcardMatch(pattern, name)) return true;
+  }
+  return false;
+}
+
+void VerdictBuilder::AddFile(uint32_t crc, const std::string& name) {
+  std::string key = UpperCp1251(name);
+  if (key == release_->staged) {
+    staged_crc_ = crc;
+    return;
+  }
+  // A download the client is still making, or one cut off.
+  if (EndsWithNoCase(name, UpperCp1251(kPartialSuffix))) return;
+  auto found = release_->index.find(key);
+  if (found != release_->index.end()) {
+    size_t i = found->second;
+    if (seen_[i]) return;
+    seen_[i] = true;
+    if (key == release_->client) {
+      client_crc_ = crc;
+      client_name_ = name;
+    } else if (release_->files[i].crc != crc) {
+      verdict_.files_to_update.push_back(release_->files[i].path);
+      verdict_.files_to_update.push_back(name);
+    }
+    return;
+  }
+  if (release_->deletions.count(key)) {
+    if (deleted_.insert(key).second) verdict_.files_to_delete.push_back(name);
+    return;
+  }
+  if (!Kept(name)) verdict_.foreign_files.push_back(name);
+}
+
+void VerdictBuilder::AddDataSource(const TDBAlias& source) { sources_.push_back(source); }
+
+Verdict VerdictBuilder::Finish() {
+  const std::vector<ReferenceFile>& files = release_->files;
+  auto client = release_->index.find(release_->client);
+  size_t client_index = client == release_->index.end() ? files.size() : client->second;
+  for (size_t i = 0; i < files.size(); ++i) {
+    // A client that does not live in the installation directory is not
+    // in its inventory and is left alone.
+    if (seen_[i] || i == client_index) continue;
+    verdict_.files_to_update.push_back(files[i].path);
+    verdict_.files_to_update.push_back(files[i].path);
+  }
+  if (client_crc_ && client_index < files.size()) {
+    uint32_t wanted = files[client_index].crc;
+    // A build already staged and not yet swapped in needs no new copy.
+    if (*client_crc_ != wanted && staged_crc_ != wanted) {
+      size_t slash = client_name_.rfind('\\');
+      verdict_.files_to_update.push_back(files[client_index].path);
+      verdict_.files_to_update.push_back(client_name_.substr(0, slash == std::string::npos ? 0 : slash + 1) +
+                                         kStagedClientName);
+    }
+  }
+  for (const TDBAlias& wanted : release_->manifest.data_sources) {
+    bool present = false;
+    for (const TDBAlias& have : sources_) {
+      if (have.Kind == wanted.Kind && SameTextCp1251(have.Name, wanted.Name) &&
+          SameTextCp1251(have.Database, wanted.Database) && SameTextCp1251(have.Server, wanted.Server)) {
+        present = true;
+        break;
+      }
+    }
+    if (!present) verdict_.new_data_sources.push_back(wanted);
+  }
+  return std::move(verdict_);
+}
+
+}  // namespace ulmar::server
