@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: native unit tests (with ASan and
-# UBSan), the Windows tests under Wine, and the end-to-end tests of the real
+# UBSan), the reference update server's tests, the Windows tests under Wine, and the end-to-end tests of the real
 # exe in a private network namespace. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,6 +11,9 @@ ulmar_start_display
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
+# The reference update server as a program, on loopback (native build, with
+# the sanitizers).
+unshare -n bash -c 'ip link set lo up && /usr/bin/python3 -m pytest -p no:cacheprovider -q tests/server'
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows

@@ -1,0 +1,150 @@
+"""The reference update server as a program: whole conversations over
+loopback, clients that misbehave beside ones that do not, releases that
+change while it runs, and SIGTERM."""
+import socket
+import sys
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "peers"))
+from reference_server import (ReferenceServer, converse, crc32, int32, inventory_bytes, line,  # noqa: E402
+                              write_release)
+
+FILES = {
+    "readme.txt": b"read me",
+    "Bin\\lib.dll": b"library v2",
+    "Bin\\Отчёт.frm": b"report form",
+    "UlmarUpdater.exe": b"MZ client v2",
+}
+MANIFEST = """\
+# student workstations
+ftp 127.0.0.1/student
+ftp 127.0.0.2/student
+dsn system ULMAR | ulmar | dbsrv01
+dsn paradox КАДРЫ | C:\\ULMAR\\Кадры
+delete Bin\\old.dll
+keep *.ini
+"""
+
+
+@pytest.fixture
+def server(tmp_path):
+    write_release(tmp_path / "releases", "STUDENT", FILES, MANIFEST)
+    servers = []
+
+    def start(*extra_args):
+        s = ReferenceServer(tmp_path / "releases", tmp_path / "server.log", extra_args=extra_args)
+        servers.append(s)
+        return s
+
+    yield start
+    for s in servers:
+        s.stop()
+
+
+def an_outdated_client():
+    return [(crc32(b"read me"), "README.TXT"),          # current, other letter case
+            (crc32(b"library v1"), "bin\\lib.dll"),      # outdated
+            (crc32(b"MZ client v1"), "UlmarUpdater.exe"),  # the client itself, outdated
+            (1, "user.ini"), (2, "junk.tmp"), (3, "Bin\\old.dll"), (4, "Bin\\x.dll.ulmar-partial")]
+
+
+def test_a_whole_conversation_gets_the_releases_verdict_and_one_log_line(server):
+    s = server()
+    identifier, verdict = converse(s.address, s.port, suite="student", files=an_outdated_client(),
+                                   sources=[(0, "ulmar", "ULMAR", "DBSRV01")])
+    assert identifier == "repl.client-server.v.0.2"
+    assert verdict == {
+        "ftp": ["127.0.0.1/student", "127.0.0.2/student"],
+        "foreign": ["junk.tmp"],
+        "update": [("Bin\\lib.dll", "bin\\lib.dll"), ("Bin\\Отчёт.frm", "Bin\\Отчёт.frm"),
+                   ("UlmarUpdater.exe", "UlmarUpdater.exe.new")],
+        "sources": [(2, "КАДРЫ", "C:\\ULMAR\\Кадры", "")],
+        "delete": ["Bin\\old.dll"],
+    }
+    entry = s.wait_for_log(r".* peer=127\.0\.0\.1:\d+ .*").group(0)
+    assert ' suite="student" user="ivanov" files=7 sources=1 ftp=2 foreign=1 update=3 new_sources=1 delete=1 ' in entry
+    assert entry.endswith("result=ok")
+
+
+def test_misbehaving_clients_do_not_disturb_the_others(server):
+    s = server("--max-files", "100000")
+    address = (s.address, s.port)
+    # A client that goes silent in the middle of its inventory keeps its
+    # connection while everyone else is served.
+    silent = socket.create_connection(address)
+    silent.sendall(inventory_bytes("STUDENT", "silent", [(1, "a.dll")] * 3)[:60])
+
+    def misbehave(data, close=True):
+        sock = socket.create_connection(address)
+        sock.sendall(data)
+        if close:
+            sock.close()
+        return sock
+
+    opening = int32(1) + line(b"repl.client-server.v.0.2")
+    misbehave(inventory_bytes("STUDENT", "gone", [(1, "a.dll")] * 50)[:200])      # disconnects mid-inventory
+    long_line = misbehave(opening + line("STUDENT") + line("long") + int32(1) + int32(5) + b"x" * 16385, close=False)
+    huge = misbehave(opening + line("STUDENT") + line("huge") + int32(2**31 - 1), close=False)
+    unknown = misbehave(opening + line("NOSUCHSUITE") + line("who"), close=False)
+    misbehave(int32(7))                                                            # not the protocol at all
+
+    results = []
+
+    def good_client(n):
+        results.append(converse(s.address, s.port, user=f"user{n}", files=an_outdated_client())[1]["update"])
+
+    threads = [threading.Thread(target=good_client, args=(n,)) for n in range(20)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(30)
+    assert len(results) == 20 and all(len(r) == 3 for r in results)
+    # The refused ones are closed by the server (a time-out here fails).
+    for sock in (long_line, huge, unknown):
+        sock.settimeout(10)
+        try:
+            while sock.recv(65536):
+                pass
+        except ConnectionResetError:
+            pass
+    for expected in ['user="gone" files=50 sources=- ms=\\d+ result=failed reason="the client closed the connection during the inventory"',
+                     'user="long" files=1 sources=- ms=\\d+ result=failed reason="a line longer than 16384 bytes"',
+                     'user="huge" files=- .*result=failed reason="a file count of 2147483647, above the limit of 100000"',
+                     'suite="NOSUCHSUITE" user=- .*result=failed reason="unknown suite code"',
+                     'suite=- .*result=failed reason="the opening is 7, not 1"']:
+        s.wait_for_log(expected)
+    s.wait_for_log("result=ok", count=20)
+    # The silent client is still connected and can finish its conversation.
+    silent.sendall(inventory_bytes("STUDENT", "silent", [(1, "a.dll")] * 3)[60:])
+    silent.settimeout(10)
+    assert silent.recv(4096)
+    silent.close()
+    s.wait_for_log('user="silent" .*result=ok')
+    assert s.process.poll() is None
+
+
+def test_a_changed_release_is_served_without_a_restart(server, tmp_path):
+    s = server("--rescan", "1")
+    outdated = [(crc32(b"read me"), "readme.txt")]
+    assert converse(s.address, s.port, files=outdated)[1]["update"][0][0] == "Bin\\lib.dll"
+    (tmp_path / "releases" / "STUDENT" / "files" / "readme.txt").write_bytes(b"read me, new edition")
+    s.wait_for_log(r"release STUDENT: .* reloaded")
+    updates = converse(s.address, s.port, files=outdated)[1]["update"]
+    assert ("readme.txt", "readme.txt") in updates
+
+
+def test_sigterm_stops_cleanly_after_the_grace_period(server):
+    s = server("--grace", "1")
+    lingering = socket.create_connection((s.address, s.port))
+    lingering.sendall(int32(1))
+    time.sleep(0.2)
+    started = time.monotonic()
+    assert s.stop() == 0
+    assert time.monotonic() - started < 10
+    s.wait_for_log('result=failed reason="server stopped"')
+    assert s.log().rstrip().endswith("stopped")
+    lingering.close()
