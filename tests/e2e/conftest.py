@@ -136,6 +136,18 @@ USER_DSN_KEY = "HKEY_CURRENT_USER\\Software\\ODBC\\ODBC.INI"
 SYSTEM_DSN_KEY = "HKEY_LOCAL_MACHINE\\Software\\ODBC\\ODBC.INI"
 
 
+def register_sql_server_driver():
+    """The stand-in SQLSRV32.dll, registered as the "SQL Server" driver (a
+    32-bit program's system32 is the prefix's syswow64)."""
+    prefix = Path(os.environ["WINEPREFIX"])
+    shutil.copy(BIN.parent / "fixtures" / "SQLSRV32.dll", prefix / "drive_c" / "windows" / "syswow64" / "SQLSRV32.dll")
+    set_registry({
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\SQL Server": {
+            "Driver": "C:\\windows\\system32\\SQLSRV32.dll", "Setup": "C:\\windows\\system32\\SQLSRV32.dll"},
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers": {"SQL Server": "Installed"},
+    })
+
+
 @pytest.fixture
 def installation(tmp_path):
     """An installation directory and its registry values; DSNs cleared."""

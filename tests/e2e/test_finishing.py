@@ -2,14 +2,12 @@
 clean-up dialog, a missing companion, the self-replacement, and forced
 deletion that stays inside the installation."""
 import datetime
-import os
 import shutil
 import subprocess
 import time
-from pathlib import Path
 
 from conftest import (BIN, FAILURE_RGB, INSPECTOR, SUCCESS_LINE, SUCCESS_RGB, USER_DSN_KEY, close_and_read_log, event_lines,
-                      set_registry, wine_path)
+                      register_sql_server_driver, wine_path)
 from update_server import Conversation, reply
 
 RUN_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
@@ -136,18 +134,6 @@ def test_forced_deletion_never_reaches_outside_the_installation(make_client, ins
     assert "Ошибка принудительного удаления файла: ..\\win.ini" in window["status_lines"]
     # A later success turns the box green all the same.
     assert window["status_background"] == SUCCESS_RGB
-
-
-def register_sql_server_driver():
-    """The stand-in SQLSRV32.dll, registered as the "SQL Server" driver (a
-    32-bit program's system32 is the prefix's syswow64)."""
-    prefix = Path(os.environ["WINEPREFIX"])
-    shutil.copy(BIN.parent / "fixtures" / "SQLSRV32.dll", prefix / "drive_c" / "windows" / "syswow64" / "SQLSRV32.dll")
-    set_registry({
-        "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\SQL Server": {
-            "Driver": "C:\\windows\\system32\\SQLSRV32.dll", "Setup": "C:\\windows\\system32\\SQLSRV32.dll"},
-        "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers": {"SQL Server": "Installed"},
-    })
 
 
 def test_data_sources_are_replaced_through_the_odbc_installer(make_client, installation, server, tmp_path):
