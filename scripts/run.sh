@@ -1,39 +1,32 @@
 #!/usr/bin/env bash
-# The program's main job: builds UlmarUpdater.exe and runs it under Wine from
-# a prepared installation folder (the exe beside its Logs folder). With a
-# DISPLAY the window shows there until it is closed; without one it runs on
-# a virtual display, a screenshot is saved and the window is closed.
+# The program's main job, on a fresh machine: installs what it needs, builds
+# the client and the reference update server, prepares a sample workstation
+# (its own Wine prefix with the ULMAR registry values, an outdated
+# installation with one foreign file, an existing data source), starts the
+# reference server and an FTP mirror on loopback and runs one session of
+# UlmarUpdater.exe. With a DISPLAY the window shows there; without one it
+# runs on a virtual display, a screenshot is saved and the window closed.
+# Run it again for a session with nothing to update; --reset starts afresh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export ULMAR_WINEPREFIX="$PWD/build/demo/prefix"
 bash scripts/setup.sh
 source scripts/env.sh
 
+echo "run: building"
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target UlmarUpdater replace_ux inspector >/dev/null
-
-demo="$ULMAR_ROOT/build/demo"
-mkdir -p "$demo/client/Logs"
-cp build/windows/bin/UlmarUpdater.exe build/windows/bin/replace_ux.exe "$demo/client/"
-inspector="build/windows/bin/inspector.exe"
+cmake --build --preset windows --target UlmarUpdater replace_ux inspector sqlsrv_setup >/dev/null
+cmake --preset release >/dev/null
+cmake --build --preset release --target ulmar-update-server >/dev/null
+export ULMAR_SERVER_BIN="$PWD/build/release/bin/ulmar-update-server"
 
 if [ -n "${DISPLAY:-}" ]; then
-  echo "run: starting $demo/client/UlmarUpdater.exe on $DISPLAY"
-  wine "$demo/client/UlmarUpdater.exe"
+  export ULMAR_DEMO_HEADLESS=0
 else
+  ULMAR_XVFB_PID=
   ulmar_start_display
-  echo "run: starting $demo/client/UlmarUpdater.exe on the virtual display $DISPLAY"
-  wine "$demo/client/UlmarUpdater.exe" &
-  exe=$!
-  # Wait for the window (a cold Wine start takes a few seconds), give the
-  # session time to show its outcome, then photograph the screen.
-  for _ in $(seq 300); do
-    wine "$inspector" read >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  sleep 3
-  import -window root -crop 560x470+40+40 "$demo/window.png"
-  echo "run: screenshot saved to $demo/window.png"
-  wine "$inspector" close >/dev/null 2>&1 || true
-  wait "$exe" || true
+  # A virtual display started here goes when the job ends.
+  [ -z "$ULMAR_XVFB_PID" ] || trap 'kill "$ULMAR_XVFB_PID" 2>/dev/null || true' EXIT
+  export ULMAR_DEMO_HEADLESS=1
 fi
-echo "run: logs are in $demo/client/Logs"
+/usr/bin/python3 scripts/demo.py "$@"
