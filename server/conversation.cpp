@@ -47,11 +47,17 @@ void InventoryReader::AfterSource() {
 InventoryReader::Result InventoryReader::Feed(std::string_view bytes) {
   if (step_ == Step::Done) return Result::Done;
   if (step_ == Step::Failed) return Result::Failed;
-  // What is left of the previous bytes is less than one element.
+  buffer_.append(bytes);
+  Result result = Parse();
+  // Only what is left of an element stays; a conversation at rest should
+  // not hold a whole receive block.
   buffer_.erase(0, position_);
   position_ = 0;
-  buffer_.append(bytes);
+  if (buffer_.capacity() > 8192 && buffer_.capacity() > 4 * buffer_.size()) buffer_.shrink_to_fit();
+  return result;
+}
 
+InventoryReader::Result InventoryReader::Parse() {
   for (;;) {
     int32_t number = 0;
     std::string line;

@@ -56,6 +56,7 @@ class InventoryReader {
   enum class Step { Opening, ProtocolId, Suite, User, FileCount, FileCrc, FileName, SourceCount, SourceKind,
                     SourceName, SourceDatabase, SourceServer, Done, Failed };
 
+  Result Parse();
   bool TakeInt32(int32_t* value);
   bool TakeLine(std::string* line);
   Result Fail(std::string why);

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Load on the reference update server: 1, 100 and 1,000 simulated
+# workstations, each reporting a 5,000-file inventory, over loopback in a
+# private network namespace. Prints sessions per second, latencies and the
+# server's peak memory (VmHWM) for each level; the server starts afresh
+# for every level. ULMAR_LOAD_SECONDS sets the time per level (default 10).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ -z "${ULMAR_IN_NAMESPACE:-}" ]; then
+  bash scripts/setup.sh >/dev/null
+  cmake --preset release >/dev/null
+  cmake --build --preset release --target ulmar-update-server server_load >/dev/null
+  ULMAR_IN_NAMESPACE=1 exec unshare -n bash "$0" "$@"
+fi
+ip link set lo up
+# Room for the ports of many short conversations.
+sysctl -qw net.ipv4.ip_local_port_range="1024 65535"
+ulimit -n "$(ulimit -Hn)"
+
+work="$PWD/build/server-bench"
+release="$work/releases/BENCH"
+if [ ! -f "$release/.complete" ]; then
+  rm -rf "$work"
+  python3 - "$release" <<'PY'
+import os, random, sys
+release = sys.argv[1]
+random.seed(8)
+# 5,000 files: 50 folders of 100, sizes like a real installation's
+# (mostly small, a few large).
+for d in range(50):
+    folder = os.path.join(release, "files", f"Module{d:02}")
+    os.makedirs(folder)
+    for f in range(100):
+        size = random.choice([600, 2_000, 9_000, 40_000, 250_000])
+        with open(os.path.join(folder, f"component_{d:02}_{f:03}.dll"), "wb") as out:
+            out.write(random.randbytes(size))
+with open(os.path.join(release, "manifest.txt"), "w") as m:
+    m.write("ftp 127.0.0.1/BENCH/files\nftp 127.0.0.2/BENCH/files\n"
+            "dsn system ULMAR | ulmar | dbsrv01\nkeep *.ini\n")
+PY
+  touch "$release/.complete"
+fi
+
+server="build/release/bin/ulmar-update-server"
+seconds="${ULMAR_LOAD_SECONDS:-10}"
+for clients in 1 100 1000; do
+  log="$work/server-$clients.log"
+  rm -f "$log"
+  "$server" --releases "$work/releases" --listen 127.0.0.1:8090 --log "$log" --rescan 60 &
+  pid=$!
+  for _ in $(seq 100); do grep -q listening "$log" 2>/dev/null && break; sleep 0.05; done
+  idle=$(awk '/VmRSS/ {print $2}' /proc/$pid/status)
+  build/release/bench/server_load --tree "$release/files" --suite BENCH --clients "$clients" --seconds "$seconds" || true
+  peak=$(awk '/VmHWM/ {print $2}' /proc/$pid/status)
+  echo "        server memory: $((idle / 1024)) MiB after loading the release, peak $((peak / 1024)) MiB"
+  kill -TERM $pid
+  wait $pid
+done

@@ -1,0 +1,229 @@
+// Load generator for the reference update server: N simulated workstations
+// that hold a conversation each, over and over, for a given time. Every
+// client reports the same realistic inventory, made from a release tree:
+// all its files with their CRC-32, three of them outdated, two missing,
+// plus one foreign file. Prints sessions per second and latencies.
+//
+//   server_load --tree DIR [--address A] [--port P] [--suite S]
+//               [--clients N] [--seconds S]
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "inventory/crc32.h"
+#include "session/protocol.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace ulmar;
+
+struct Options {
+  std::string tree, address = "127.0.0.1", suite = "BENCH";
+  int port = 8090, clients = 1, seconds = 10;
+};
+
+// The inventory every simulated client sends after the opening, and the
+// counts its verdict must have.
+struct Workload {
+  std::string opening, inventory;
+  int files = 0, updates = 0, foreign = 0;
+};
+
+Workload MakeWorkload(const Options& o) {
+  std::vector<std::pair<std::string, uint32_t>> files;
+  std::vector<std::string> tops;
+  for (const auto& e : fs::directory_iterator(o.tree)) tops.push_back(e.path().filename().string());
+  std::sort(tops.begin(), tops.end());
+  for (const std::string& top : tops) {
+    fs::path path = fs::path(o.tree) / top;
+    if (fs::is_regular_file(path)) {
+      files.emplace_back(top, 0);
+    } else if (fs::is_directory(path)) {
+      std::vector<std::string> inner;
+      for (const auto& e : fs::directory_iterator(path)) {
+        if (e.is_regular_file()) inner.push_back(e.path().filename().string());
+      }
+      std::sort(inner.begin(), inner.end());
+      for (const std::string& name : inner) files.emplace_back(top + "\\" + name, 0);
+    }
+  }
+  std::vector<char> buffer;
+  for (auto& [name, crc] : files) {
+    std::string disk = name;
+    std::replace(disk.begin(), disk.end(), '\\', '/');
+    if (!FileCRC32(o.tree + "/" + disk, &crc, &buffer)) {
+      std::fprintf(stderr, "cannot read %s\n", disk.c_str());
+      std::exit(1);
+    }
+  }
+  if (files.size() < 10) {
+    std::fprintf(stderr, "the tree has too few files\n");
+    std::exit(1);
+  }
+  Workload w;
+  for (int i = 0; i < 3; ++i) files[i * 7].second ^= 1;  // outdated
+  files.erase(files.end() - 2, files.end());               // missing
+  files.emplace_back("Forms\\scratch.tmp", 42);             // foreign
+  w.updates = 5;
+  w.foreign = 1;
+  w.files = static_cast<int>(files.size());
+  w.opening = protocol::EncodeInt32(1) + protocol::EncodeLine(protocol::kProtocolId);
+  w.inventory = protocol::EncodeLine(o.suite) + protocol::EncodeLine("bench") +
+                protocol::EncodeInt32(static_cast<int32_t>(files.size()));
+  for (auto& [name, crc] : files) w.inventory += protocol::EncodeUInt32(crc) + protocol::EncodeLine(name);
+  w.inventory += protocol::EncodeInt32(0);
+  return w;
+}
+
+// Reads the server's elements from a blocking socket.
+class Reader {
+ public:
+  explicit Reader(int fd) : fd_(fd) {}
+  bool Fill() {
+    char block[65536];
+    ssize_t got = recv(fd_, block, sizeof block, 0);
+    if (got <= 0) return false;
+    data_.append(block, static_cast<size_t>(got));
+    return true;
+  }
+  bool Int32(int32_t* value) {
+    while (data_.size() - pos_ < 4) {
+      if (!Fill()) return false;
+    }
+    *value = protocol::DecodeInt32(data_.data() + pos_);
+    pos_ += 4;
+    return true;
+  }
+  bool Line() {
+    for (;;) {
+      std::string line;
+      size_t used = 0;
+      auto status = protocol::TakeLine(std::string_view(data_).substr(pos_), protocol::kMaxLineLength, &line, &used);
+      if (status == protocol::LineStatus::Complete) {
+        pos_ += used;
+        return true;
+      }
+      if (status == protocol::LineStatus::TooLong || !Fill()) return false;
+    }
+  }
+  bool Lines(int32_t* count, int per_item = 1) {
+    if (!Int32(count)) return false;
+    for (int32_t i = 0; i < *count * per_item; ++i) {
+      if (!Line()) return false;
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::string data_;
+  size_t pos_ = 0;
+};
+
+bool SendAll(int fd, const std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t put = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (put <= 0) return false;
+    sent += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// One whole conversation; false when anything went wrong.
+bool Session(const sockaddr_in& address, const Workload& w) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  bool ok = false;
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  timeval limit{60, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && SendAll(fd, w.opening)) {
+    Reader r(fd);
+    int32_t ftp = 0, foreign = 0, updates = 0, sources = 0, deletions = 0;
+    ok = r.Line() && SendAll(fd, w.inventory) && r.Lines(&ftp) && r.Lines(&foreign) && r.Lines(&updates, 2) &&
+         r.Int32(&sources);
+    for (int32_t i = 0; ok && i < sources; ++i) {
+      int32_t kind = 0;
+      ok = r.Int32(&kind) && r.Line() && r.Line() && r.Line();
+    }
+    ok = ok && r.Lines(&deletions) && updates == w.updates && foreign == w.foreign;
+  }
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string option = argv[i];
+    const char* value = argv[i + 1];
+    if (option == "--tree") o.tree = value;
+    else if (option == "--address") o.address = value;
+    else if (option == "--port") o.port = std::atoi(value);
+    else if (option == "--suite") o.suite = value;
+    else if (option == "--clients") o.clients = std::atoi(value);
+    else if (option == "--seconds") o.seconds = std::atoi(value);
+  }
+  if (o.tree.empty()) {
+    std::fprintf(stderr, "usage: server_load --tree DIR [--address A] [--port P] [--suite S] [--clients N] [--seconds S]\n");
+    return 2;
+  }
+  Workload w = MakeWorkload(o);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(o.port));
+  inet_pton(AF_INET, o.address.c_str(), &address.sin_addr);
+
+  std::atomic<long> sessions{0}, failures{0};
+  std::mutex mutex;
+  std::vector<double> latencies;
+  auto start = Clock::now();
+  auto deadline = start + std::chrono::seconds(o.seconds);
+  std::vector<std::thread> clients;
+  for (int c = 0; c < o.clients; ++c) {
+    clients.emplace_back([&] {
+      std::vector<double> mine;
+      while (Clock::now() < deadline) {
+        auto t = Clock::now();
+        if (Session(address, w)) {
+          ++sessions;
+          mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
+        } else {
+          ++failures;
+        }
+      }
+      std::lock_guard lock(mutex);
+      latencies.insert(latencies.end(), mine.begin(), mine.end());
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  std::sort(latencies.begin(), latencies.end());
+  auto percentile = [&](double p) {
+    return latencies.empty() ? 0.0 : latencies[std::min(latencies.size() - 1, static_cast<size_t>(p * latencies.size()))];
+  };
+  std::printf("clients %5d  files/inventory %d  sessions %7ld  failed %ld  %8.1f sessions/s  latency p50 %.1f ms  p99 %.1f ms\n",
+              o.clients, w.files, sessions.load(), failures.load(), sessions.load() / elapsed, percentile(0.5),
+              percentile(0.99));
+  return failures.load() == 0 ? 0 : 1;
+}
