@@ -50,9 +50,14 @@ for clients in 1 100 1000; do
   pid=$!
   for _ in $(seq 100); do grep -q listening "$log" 2>/dev/null && break; sleep 0.05; done
   idle=$(awk '/VmRSS/ {print $2}' /proc/$pid/status)
-  build/release/bench/server_load --tree "$release/files" --suite BENCH --clients "$clients" --seconds "$seconds" || true
+  out=$(build/release/bench/server_load --tree "$release/files" --suite BENCH --clients "$clients" --seconds "$seconds" || true)
+  echo "$out"
   peak=$(awk '/VmHWM/ {print $2}' /proc/$pid/status)
-  echo "        server memory: $((idle / 1024)) MiB after loading the release, peak $((peak / 1024)) MiB"
+  # utime + stime, in clock ticks.
+  ticks=$(awk '{print $14 + $15}' /proc/$pid/stat)
+  sessions=$(echo "$out" | awk '{for (i = 1; i < NF; i++) if ($i == "sessions") print $(i + 1)}')
+  echo "        server memory: $((idle / 1024)) MiB after loading the release, peak $((peak / 1024)) MiB;" \
+       "server CPU $(awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v n="$sessions" 'BEGIN {printf "%.2f", t / hz * 1000 / (n ? n : 1)}') ms per session"
   kill -TERM $pid
   wait $pid
 done

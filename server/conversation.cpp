@@ -60,7 +60,7 @@ InventoryReader::Result InventoryReader::Feed(std::string_view bytes) {
 InventoryReader::Result InventoryReader::Parse() {
   for (;;) {
     int32_t number = 0;
-    std::string line;
+    std::string& line = line_;  // reused: most names fit the capacity already there
     switch (step_) {
       case Step::Opening:
         if (!TakeInt32(&number)) return Result::NeedMore;

@@ -68,6 +68,7 @@ class InventoryReader {
   ConversationLimits limits_;
   Step step_ = Step::Opening;
   std::string buffer_;
+  std::string line_;
   size_t position_ = 0;
   int32_t remaining_ = 0;
   uint32_t crc_ = 0;

@@ -130,6 +130,29 @@ uint64_t ReleaseFingerprint(const std::string& folder) {
   return hash;
 }
 
+size_t NoCaseHash::operator()(std::string_view text) const {
+  size_t hash = 0xCBF29CE484222325ull;
+  for (char c : text) hash = (hash ^ static_cast<unsigned char>(UpperCp1251(c))) * 0x100000001B3ull;
+  return hash;
+}
+
+bool NoCaseEqual::operator()(std::string_view a, std::string_view b) const { return SameTextCp1251(a, b); }
+
+void IndexRelease(Release& release) {
+  release.index.clear();
+  for (size_t i = 0; i < release.files.size(); ++i) release.index.emplace(release.files[i].path, i);
+  release.deletions.clear();
+  for (const std::string& path : release.manifest.deletions) {
+    if (release.index.count(path)) throw ManifestError("delete " + Cp1251ToUtf8(path) + ": the file is part of the release");
+    release.deletions.insert(path);
+  }
+  const std::string& client = release.manifest.client_path;
+  size_t slash = client.rfind('\\');
+  release.staged = client.substr(0, slash == std::string::npos ? 0 : slash + 1) + kStagedClientName;
+  auto found = release.index.find(client);
+  release.client_index = found == release.index.end() ? release.files.size() : found->second;
+}
+
 std::shared_ptr<const Release> LoadRelease(const std::string& folder, const std::string& suite,
                                            const Release* previous) {
   auto release = std::make_shared<Release>();
@@ -138,17 +161,17 @@ std::shared_ptr<const Release> LoadRelease(const std::string& folder, const std:
   std::vector<TreeEntry> entries = ListTree(folder + "/" + kTreeFolder, &release->warnings);
   std::sort(entries.begin(), entries.end(), [](const TreeEntry& a, const TreeEntry& b) { return a.path < b.path; });
 
+  NoCaseSet names;
   std::vector<char> buffer;
   for (const TreeEntry& e : entries) {
-    std::string key = UpperCp1251(e.path);
-    if (release->index.count(key)) {
+    if (!names.insert(e.path).second) {
       release->warnings.push_back(Cp1251ToUtf8(e.path) + ": differs from another name only in letter case, left out");
       continue;
     }
     ReferenceFile file{e.path, 0, e.size, e.modified_ns};
     const ReferenceFile* known = nullptr;
     if (previous) {
-      auto found = previous->index.find(key);
+      auto found = previous->index.find(e.path);
       if (found != previous->index.end()) known = &previous->files[found->second];
     }
     if (known && known->path == e.path && known->size == e.size && known->modified_ns == e.modified_ns) {
@@ -156,20 +179,10 @@ std::shared_ptr<const Release> LoadRelease(const std::string& folder, const std:
     } else if (!FileCRC32(e.full, &file.crc, &buffer)) {
       throw ManifestError("cannot read " + e.full);
     }
-    release->index.emplace(key, release->files.size());
     release->files.push_back(std::move(file));
   }
-
-  for (const std::string& path : release->manifest.deletions) {
-    if (release->index.count(UpperCp1251(path))) {
-      throw ManifestError("delete " + Cp1251ToUtf8(path) + ": the file is part of the release");
-    }
-    release->deletions.insert(UpperCp1251(path));
-  }
-  release->client = UpperCp1251(release->manifest.client_path);
-  size_t slash = release->client.rfind('\\');
-  release->staged = UpperCp1251(release->client.substr(0, slash == std::string::npos ? 0 : slash + 1) + kStagedClientName);
-  if (!release->index.count(release->client)) {
+  IndexRelease(*release);
+  if (release->client_index == release->files.size()) {
     release->warnings.push_back(Cp1251ToUtf8(release->manifest.client_path) +
                                 ": no client build in the tree, clients are not updated");
   }

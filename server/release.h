@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -36,18 +37,36 @@ struct ReferenceFile {
   int64_t modified_ns = 0;
 };
 
+// Names compared as Windows compares them: without regard to letter case,
+// in code page 1251. Lookups take a string_view, so finding a received
+// name costs no copy.
+struct NoCaseHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const;
+};
+struct NoCaseEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
+using NoCaseIndex = std::unordered_map<std::string, size_t, NoCaseHash, NoCaseEqual>;
+using NoCaseSet = std::unordered_set<std::string, NoCaseHash, NoCaseEqual>;
+
 struct Release {
   std::string suite;  // code page 1251
   Manifest manifest;
   std::vector<ReferenceFile> files;  // sorted by path
-  // Upper-cased (code page 1251) path -> index into files.
-  std::unordered_map<std::string, size_t> index;
-  std::unordered_set<std::string> deletions;  // upper-cased
-  std::string client;                         // upper-cased client path
-  std::string staged;                         // upper-cased staged client path
+  // Filled by IndexRelease:
+  NoCaseIndex index;    // path -> position in files
+  NoCaseSet deletions;  // the manifest's deletions
+  std::string staged;   // the staged client's path
+  size_t client_index = 0;  // the client's position in files; files.size() when the tree has none
   // Found while reading the tree: entries left out, and why (UTF-8).
   std::vector<std::string> warnings;
 };
+
+// Builds the lookups of a release from its files and manifest. Raises
+// ManifestError when a deletion names a file of the release.
+void IndexRelease(Release& release);
 
 // Reads a release folder. CRCs of files unchanged since previous (when
 // given) are taken over instead of read again. Raises ManifestError for a

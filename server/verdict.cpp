@@ -9,9 +9,8 @@ namespace ulmar::server {
 
 namespace {
 
-bool EndsWithNoCase(const std::string& text, const std::string& upper_suffix) {
-  return text.size() >= upper_suffix.size() &&
-         UpperCp1251(std::string_view(text).substr(text.size() - upper_suffix.size())) == upper_suffix;
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && SameTextCp1251(text.substr(text.size() - suffix.size()), suffix);
 }
 
 void PutLines(std::string& out, const std::vector<std::string>& lines) {
@@ -51,19 +50,18 @@ bool VerdictBuilder::Kept(const std::string& name) const {
 }
 
 void VerdictBuilder::AddFile(uint32_t crc, const std::string& name) {
-  std::string key = UpperCp1251(name);
-  if (key == release_->staged) {
+  if (SameTextCp1251(name, release_->staged)) {
     staged_crc_ = crc;
     return;
   }
   // A download the client is still making, or one cut off.
-  if (EndsWithNoCase(name, UpperCp1251(kPartialSuffix))) return;
-  auto found = release_->index.find(key);
+  if (EndsWithNoCase(name, kPartialSuffix)) return;
+  auto found = release_->index.find(std::string_view(name));
   if (found != release_->index.end()) {
     size_t i = found->second;
     if (seen_[i]) return;
     seen_[i] = true;
-    if (key == release_->client) {
+    if (i == release_->client_index) {
       client_crc_ = crc;
       client_name_ = name;
     } else if (release_->files[i].crc != crc) {
@@ -72,8 +70,8 @@ void VerdictBuilder::AddFile(uint32_t crc, const std::string& name) {
     }
     return;
   }
-  if (release_->deletions.count(key)) {
-    if (deleted_.insert(key).second) verdict_.files_to_delete.push_back(name);
+  if (release_->deletions.count(std::string_view(name))) {
+    if (deleted_.insert(name).second) verdict_.files_to_delete.push_back(name);
     return;
   }
   if (!Kept(name)) verdict_.foreign_files.push_back(name);
@@ -83,8 +81,7 @@ void VerdictBuilder::AddDataSource(const TDBAlias& source) { sources_.push_back(
 
 Verdict VerdictBuilder::Finish() {
   const std::vector<ReferenceFile>& files = release_->files;
-  auto client = release_->index.find(release_->client);
-  size_t client_index = client == release_->index.end() ? files.size() : client->second;
+  size_t client_index = release_->client_index;
   for (size_t i = 0; i < files.size(); ++i) {
     // A client that does not live in the installation directory is not
     // in its inventory and is left alone.

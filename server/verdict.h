@@ -18,7 +18,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "datasources/db_alias.h"
@@ -51,7 +50,7 @@ class VerdictBuilder {
   std::shared_ptr<const Release> release_;
   Verdict verdict_;
   std::vector<bool> seen_;
-  std::unordered_set<std::string> deleted_;  // upper-cased, each once
+  NoCaseSet deleted_;  // each deletion sent once
   std::optional<uint32_t> client_crc_;
   std::string client_name_;
   std::optional<uint32_t> staged_crc_;

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/cp1251.h"
 #include "release.h"
 
 namespace ulmar::server::testing {
@@ -19,14 +18,8 @@ inline std::shared_ptr<const Release> MakeRelease(std::vector<std::pair<std::str
   auto release = std::make_shared<Release>();
   release->suite = "STUDENT";
   release->manifest = std::move(manifest);
-  for (auto& [path, crc] : files) {
-    release->index.emplace(UpperCp1251(path), release->files.size());
-    release->files.push_back({path, crc, 0, 0});
-  }
-  for (const std::string& d : release->manifest.deletions) release->deletions.insert(UpperCp1251(d));
-  release->client = UpperCp1251(release->manifest.client_path);
-  size_t slash = release->client.rfind('\\');
-  release->staged = UpperCp1251(release->client.substr(0, slash == std::string::npos ? 0 : slash + 1) + kStagedClientName);
+  for (auto& [path, crc] : files) release->files.push_back({path, crc, 0, 0});
+  IndexRelease(*release);
   return release;
 }
 
