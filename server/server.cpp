@@ -254,6 +254,8 @@ class Worker {
         if (got > 0) {
           c.last_progress = Clock::now();
           if (!c.Receive(std::string_view(block.data(), static_cast<size_t>(got)))) return Close(c, Failed(c.failure()));
+          // The inventory is complete: answer before reading anything else.
+          if (c.phase != Conversation::Phase::Reading) break;
           continue;
         }
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;

@@ -83,9 +83,9 @@ def int32(value):
     return struct.pack(">i", value)
 
 
-def inventory_bytes(suite, user, files, sources=()):
+def inventory_bytes(suite, user, files, sources=(), protocol=PROTOCOL_ID):
     """files: (crc, name); sources: (kind, name, database, server)."""
-    data = int32(1) + line(PROTOCOL_ID) + line(suite) + line(user) + int32(len(files))
+    data = int32(1) + line(protocol) + line(suite) + line(user) + int32(len(files))
     for crc, name in files:
         data += struct.pack(">I", crc) + line(name)
     data += int32(len(sources))
@@ -132,11 +132,12 @@ def read_verdict(reader):
     return verdict
 
 
-def converse(address, port, suite="STUDENT", user="ivanov", files=(), sources=(), timeout=20):
+def converse(address, port, suite="STUDENT", user="ivanov", files=(), sources=(), protocol=PROTOCOL_ID, timeout=20):
     """One whole conversation; returns the server's identifier and verdict."""
     with socket.create_connection((address, port), timeout=timeout) as sock:
-        sock.sendall(int32(1) + line(PROTOCOL_ID))
+        opening = int32(1) + line(protocol)
+        sock.sendall(opening)
         reader = Reader(sock)
         identifier = reader.line()
-        sock.sendall(inventory_bytes(suite, user, files, sources)[4 + len(PROTOCOL_ID) + 2:])
+        sock.sendall(inventory_bytes(suite, user, files, sources, protocol)[len(opening):])
         return identifier, read_verdict(reader)

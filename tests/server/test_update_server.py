@@ -10,8 +10,8 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "peers"))
-from reference_server import (ReferenceServer, converse, crc32, int32, inventory_bytes, line,  # noqa: E402
-                              write_release)
+from reference_server import (Reader, ReferenceServer, converse, crc32, int32, inventory_bytes, line,  # noqa: E402
+                              read_verdict, write_release)
 
 FILES = {
     "readme.txt": b"read me",
@@ -70,6 +70,15 @@ def test_a_whole_conversation_gets_the_releases_verdict_and_one_log_line(server)
     assert entry.endswith("result=ok")
 
 
+def test_another_protocol_identifier_is_answered_all_the_same_and_logged(server):
+    s = server()
+    for protocol in (b"REPL.CLIENT-SERVER.V.0.2", b"repl.client-server.v.0.3"):
+        identifier, verdict = converse(s.address, s.port, user=protocol.decode(), protocol=protocol)
+        assert identifier == "repl.client-server.v.0.2" and len(verdict["update"]) == 3
+    assert " protocol=" not in s.wait_for_log(r'.*user="REPL.*').group(0)
+    assert ' protocol="repl.client-server.v.0.3" suite="STUDENT" ' in s.wait_for_log(r'.*user="repl.*').group(0)
+
+
 def test_misbehaving_clients_do_not_disturb_the_others(server):
     s = server("--max-files", "100000")
     address = (s.address, s.port)
@@ -121,7 +130,9 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
     # The silent client is still connected and can finish its conversation.
     silent.sendall(inventory_bytes("STUDENT", "silent", [(1, "a.dll")] * 3)[60:])
     silent.settimeout(10)
-    assert silent.recv(4096)
+    reader = Reader(silent)
+    assert reader.line() == "repl.client-server.v.0.2"
+    assert read_verdict(reader)["foreign"] == ["a.dll"] * 3
     silent.close()
     s.wait_for_log('user="silent" .*result=ok')
     assert s.process.poll() is None
