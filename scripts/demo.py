@@ -21,6 +21,7 @@ ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "peers"))
 from ftp_servers import RealFtpServer  # noqa: E402
 from reference_server import ReferenceServer, write_release  # noqa: E402
+from wine_registry import import_registry  # noqa: E402
 
 BIN = ROOT / "build" / "windows" / "bin"
 DEMO = ROOT / "build" / "demo"
@@ -50,20 +51,7 @@ def wine(*args, **kwargs):
 
 
 def reg_import(keys, delete=()):
-    """keys: {full key name: {value name: text}}, written in the 32-bit view
-    after the keys named in delete are removed."""
-    lines = ["REGEDIT4", ""]
-    for key in delete:
-        lines += [f"[-{key}]", ""]
-    for key, values in keys.items():
-        lines.append(f"[{key}]")
-        for name, value in values.items():
-            escaped = value.replace("\\", "\\\\").replace('"', '\\"')
-            lines.append(f'"{name}"="{escaped}"')
-        lines.append("")
-    path = DEMO / "sample.reg"
-    path.write_bytes("\r\n".join(lines).encode("cp1251") + b"\r\n")
-    result = wine("reg", "import", "Z:" + str(path).replace("/", "\\"), "/reg:32")
+    result = import_registry(keys, DEMO / "sample.reg", delete)
     if result.returncode != 0:
         sys.exit(f"run: the registry import failed: {result.stdout + result.stderr!r}")
 

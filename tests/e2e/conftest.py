@@ -17,6 +17,7 @@ INSPECTOR = BIN / "inspector.exe"
 
 sys.path.insert(0, str(ROOT / "tests" / "peers"))
 from update_server import UpdateServerPeer  # noqa: E402
+from wine_registry import import_registry  # noqa: E402
 
 STAMP = r"\d\d\.\d\d\.\d{4}( \d{1,2}:\d\d:\d\d)?"
 FAILURE_RGB = [255, 204, 204]
@@ -106,28 +107,9 @@ class Client:
                 self.process.wait()
 
 
-def reg_string(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
 def set_registry(keys, delete=()):
-    """Writes registry keys in the 32-bit view, as the system's installer
-    does: keys maps a full key name to {value name: str, or bytes for a
-    binary value}. The keys in delete are removed first."""
-    lines = ["REGEDIT4", ""]
-    for key in delete:
-        lines += [f"[-{key}]", ""]
-    for key, values in keys.items():
-        lines.append(f"[{key}]")
-        for name, value in values.items():
-            if isinstance(value, bytes):
-                lines.append(f'"{name}"=hex:' + ",".join(f"{b:02x}" for b in value))
-            else:
-                lines.append(f'"{name}"={reg_string(value)}')
-        lines.append("")
-    path = ROOT / "build" / "e2e-registry.reg"
-    path.write_bytes("\r\n".join(lines).encode("cp1251") + b"\r\n")
-    result = subprocess.run(["wine", "reg", "import", wine_path(path), "/reg:32"], capture_output=True, timeout=60)
+    """Writes registry keys in the 32-bit view (wine_registry.import_registry)."""
+    result = import_registry(keys, ROOT / "build" / "e2e-registry.reg", delete)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
