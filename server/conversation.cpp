@@ -47,6 +47,10 @@ void InventoryReader::AfterSource() {
 InventoryReader::Result InventoryReader::Feed(std::string_view bytes) {
   if (step_ == Step::Done) return Result::Done;
   if (step_ == Step::Failed) return Result::Failed;
+  received_ += bytes.size();
+  if (received_ > limits_.max_bytes) {
+    return Fail("an inventory of more than " + std::to_string(limits_.max_bytes) + " bytes");
+  }
   buffer_.append(bytes);
   Result result = Parse();
   // Only what is left of an element stays; a conversation at rest should

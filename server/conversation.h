@@ -25,6 +25,9 @@ namespace ulmar::server {
 struct ConversationLimits {
   int32_t max_files = 200000;
   int32_t max_data_sources = 10000;
+  // All the bytes of the opening, identity and inventory together: what a
+  // conversation may make the server hold (its foreign files) stays bounded.
+  size_t max_bytes = 64u << 20;
 };
 
 class InventorySink {
@@ -70,6 +73,7 @@ class InventoryReader {
   std::string buffer_;
   std::string line_;
   size_t position_ = 0;
+  size_t received_ = 0;
   int32_t remaining_ = 0;
   uint32_t crc_ = 0;
   TDBAlias source_;

@@ -30,6 +30,7 @@ constexpr char kUsage[] =
     "  --conversation-limit S  seconds a conversation may last (default 900)\n"
     "  --max-files N         largest file count accepted from a client (default 200000)\n"
     "  --max-sources N       largest data-source count accepted (default 10000)\n"
+    "  --max-inventory-mib N largest inventory accepted, in MiB (default 64)\n"
     "  --rescan S            seconds between looks at the releases for changes (default 5)\n"
     "  --grace S             seconds in-flight conversations get after SIGTERM (default 10)\n";
 
@@ -84,6 +85,8 @@ int main(int argc, char** argv) {
       options.limits.max_files = Number(value, "--max-files", 0, 100000000);
     } else if (option == "--max-sources") {
       options.limits.max_data_sources = Number(value, "--max-sources", 0, 100000000);
+    } else if (option == "--max-inventory-mib") {
+      options.limits.max_bytes = static_cast<size_t>(Number(value, "--max-inventory-mib", 1, 4096)) << 20;
     } else if (option == "--rescan") {
       rescan_s = Number(value, "--rescan", 1, 86400);
     } else if (option == "--grace") {

@@ -84,7 +84,7 @@ class Conversation final : public InventorySink {
   // The conversation's one log line.
   std::string LogLine(const std::string& result) const {
     std::string line = LogTime() + " peer=" + peer;
-    if (!protocol_id_.empty() && !SameProtocol()) line += " protocol=" + Quoted(protocol_id_);
+    if (protocol_id_ && !SameTextCp1251(*protocol_id_, protocol::kProtocolId)) line += " protocol=" + Quoted(*protocol_id_);
     line += " suite=" + (suite_ ? Quoted(*suite_) : std::string("-"));
     line += " user=" + (user_ ? Quoted(*user_) : std::string("-"));
     line += " files=" + (file_count_ ? std::to_string(*file_count_) : std::string("-"));
@@ -110,8 +110,6 @@ class Conversation final : public InventorySink {
   bool want_write = false;
 
  private:
-  bool SameProtocol() const { return SameTextCp1251(protocol_id_, protocol::kProtocolId); }
-
   void OnOpening(const std::string& protocol_id) override {
     protocol_id_ = protocol_id;
     pending += protocol::EncodeLine(protocol::kProtocolId);
@@ -133,8 +131,7 @@ class Conversation final : public InventorySink {
   InventoryReader reader_;
   std::optional<VerdictBuilder> builder_;
   std::optional<Verdict> verdict_;
-  std::string protocol_id_;
-  std::optional<std::string> suite_, user_;
+  std::optional<std::string> protocol_id_, suite_, user_;
   std::optional<int32_t> file_count_, source_count_;
 };
 

@@ -93,6 +93,17 @@ TEST(ServerConversation, BrokenInventoriesFailWithAReason) {
   }
 }
 
+TEST(ServerConversation, AnInventoryAboveTheByteLimitFails) {
+  RecordingSink sink;
+  ConversationLimits limits;
+  limits.max_bytes = 100;
+  InventoryReader reader(sink, limits);
+  std::string record = EncodeUInt32(1) + EncodeLine(std::string(40, 'f'));
+  EXPECT_EQ(reader.Feed(Opening() + EncodeInt32(9) + record), InventoryReader::Result::NeedMore);
+  EXPECT_EQ(reader.Feed(record), InventoryReader::Result::Failed);
+  EXPECT_EQ(reader.failure(), "an inventory of more than 100 bytes");
+}
+
 TEST(ServerConversation, ALineOfExactlyTheLimitIsAccepted) {
   RecordingSink sink;
   InventoryReader reader(sink, {});

@@ -138,6 +138,17 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
     assert s.process.poll() is None
 
 
+def test_a_client_silent_past_the_idle_limit_is_closed(server):
+    s = server("--idle-limit", "1")
+    silent = socket.create_connection((s.address, s.port))
+    silent.sendall(int32(1) + line(b"repl.client-server.v.0.2") + line("STUDENT"))
+    silent.settimeout(10)
+    assert Reader(silent).line() == "repl.client-server.v.0.2"
+    assert silent.recv(100) == b""  # closed by the server; a time-out fails here
+    s.wait_for_log('suite="STUDENT" user=- .*result=failed reason="idle for 1 s"')
+    silent.close()
+
+
 def test_a_changed_release_is_served_without_a_restart(server, tmp_path):
     s = server("--rescan", "1")
     outdated = [(crc32(b"read me"), "readme.txt")]
