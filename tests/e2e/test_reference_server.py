@@ -3,13 +3,14 @@ update server and a real FTP server serving the same release: outdated
 and missing files fetched, a foreign file offered, a forced deletion, a
 data source created, the client's new build staged and swapped in; the
 next session has nothing to update."""
+import socket
 import time
 
 import pytest
 
 from conftest import BIN, SUCCESS_LINE, SUCCESS_RGB, close_and_read_log, register_sql_server_driver
 from ftp_servers import RealFtpServer
-from reference_server import ReferenceServer, write_release
+from reference_server import ReferenceServer, int32, line, write_release
 from test_finishing import reg_values
 
 MANIFEST = """\
@@ -56,11 +57,25 @@ def test_a_session_against_the_reference_server_brings_the_installation_up_to_da
     (folder / "user.ini").write_bytes(b"[user]")
     (folder / "junk.tmp").write_bytes(b"x")
 
+    # Workstations that misbehave at the same moment: one gone silent in
+    # the middle of its inventory, one with an over-long line, one with a
+    # count of 2^31-1.
+    opening = int32(1) + line(b"repl.client-server.v.0.2") + line("STUDENT") + line("other")
+    misbehaving = [socket.create_connection(("127.0.0.1", 8090)) for _ in range(3)]
+    misbehaving[0].sendall(opening + int32(10) + int32(7) + b"Bin\\half")
+    misbehaving[1].sendall(opening + int32(1) + int32(7) + b"x" * 16385)
+    misbehaving[2].sendall(opening + int32(2**31 - 1))
+
     client.start()
     window = client.wait_ended(timeout=60)
     assert window["status_background"] == SUCCESS_RGB
     assert window["status_lines"][-1] == SUCCESS_LINE
     assert window["controls"]["garbage_button"]["visible"]
+    for sock in misbehaving:
+        sock.close()
+    for reason in ("the client closed the connection during the inventory", "a line longer than 16384 bytes",
+                   "a file count of 2147483647, above the limit of 200000"):
+        update_server.wait_for_log(f'user="other" .*result=failed reason="{reason}"')
     assert (folder / "readme.txt").read_bytes() == b"read me, edition 2"
     assert (folder / "Bin" / "Отчёт.frm").read_bytes() == b"report form"
     assert (folder / "UlmarUpdater.exe.new").read_bytes() == new_build
@@ -69,8 +84,7 @@ def test_a_session_against_the_reference_server_brings_the_installation_up_to_da
     source = reg_values("HKCU\\Software\\ODBC\\ODBC.INI\\ULMAR_REPORTS")
     assert source["Database"] == "reports" and source["Server"] == "dbsrv01"
     assert "Обновлено 3 из 3" in close_and_read_log(client)
-    entry = update_server.wait_for_log(r".* peer=.*").group(0)
-    assert ' suite="student" ' in entry
+    entry = update_server.wait_for_log(r'.* suite="student" .*').group(0)
     assert " ftp=1 foreign=1 update=3 new_sources=1 delete=1 " in entry and entry.endswith("result=ok")
 
     # The companion swaps the staged build in once the client has exited.
@@ -86,5 +100,5 @@ def test_a_session_against_the_reference_server_brings_the_installation_up_to_da
     assert window["controls"]["garbage_button"]["visible"]
     events = close_and_read_log(client)
     assert events[-2:] == ["Обновлено 0 из 0", "Обновление завершено"]
-    entry = update_server.wait_for_log(r".* peer=.*", count=2).group(0)
+    entry = update_server.wait_for_log(r'.* suite="student" .*', count=2).group(0)
     assert " foreign=1 update=0 new_sources=0 delete=0 " in entry
