@@ -81,6 +81,16 @@ TEST_F(ReleaseFolder, ChecksumsOfUnchangedFilesAreTakenOverNotReadAgain) {
   EXPECT_EQ(LoadRelease(folder_, "STUDENT", first.get())->files[2].crc, Crc("read me again"));
 }
 
+TEST_F(ReleaseFolder, OfNamesDifferingOnlyInLetterCaseOneIsServed) {
+  Put("files/Bin/LIB.DLL", "library in capitals");
+  auto release = LoadRelease(folder_, "STUDENT", nullptr);
+  ASSERT_EQ(release->files.size(), 3u);
+  EXPECT_EQ(release->files[release->index.at("bin\\lib.dll")].path, "Bin\\LIB.DLL");
+  std::string warnings;
+  for (const std::string& w : release->warnings) warnings += w + "\n";
+  EXPECT_NE(warnings.find("Bin\\lib.dll: differs from another name only in letter case"), std::string::npos) << warnings;
+}
+
 TEST_F(ReleaseFolder, ADeletionOfAReleaseFileIsRefused) {
   WriteAll(folder_ + "/manifest.txt", "delete BIN\\LIB.DLL\n");
   EXPECT_THROW(LoadRelease(folder_, "STUDENT", nullptr), ManifestError);
