@@ -35,6 +35,17 @@ InventoryReader::Result InventoryReader::Fail(std::string why) {
   return Result::Failed;
 }
 
+bool InventoryReader::StartList(int32_t count, int32_t limit, const char* what, Step first, Step after) {
+  if (count > limit) {
+    Fail(std::string("a ") + what + " count of " + std::to_string(count) + ", above the limit of " +
+         std::to_string(limit));
+    return false;
+  }
+  remaining_ = count;
+  step_ = count > 0 ? first : after;
+  return true;
+}
+
 InventoryReader::Result InventoryReader::Pending() const {
   return step_ == Step::Failed ? Result::Failed : Result::NeedMore;
 }
@@ -88,13 +99,8 @@ InventoryReader::Result InventoryReader::Parse() {
         break;
       case Step::FileCount:
         if (!TakeInt32(&number)) return Result::NeedMore;
-        if (number > limits_.max_files) {
-          return Fail("a file count of " + std::to_string(number) + ", above the limit of " +
-                      std::to_string(limits_.max_files));
-        }
+        if (!StartList(number, limits_.max_files, "file", Step::FileCrc, Step::SourceCount)) return Result::Failed;
         sink_.OnFileCount(number);
-        remaining_ = number;
-        step_ = number > 0 ? Step::FileCrc : Step::SourceCount;
         break;
       case Step::FileCrc:
         if (!TakeInt32(&number)) return Result::NeedMore;
@@ -108,13 +114,10 @@ InventoryReader::Result InventoryReader::Parse() {
         break;
       case Step::SourceCount:
         if (!TakeInt32(&number)) return Result::NeedMore;
-        if (number > limits_.max_data_sources) {
-          return Fail("a data-source count of " + std::to_string(number) + ", above the limit of " +
-                      std::to_string(limits_.max_data_sources));
+        if (!StartList(number, limits_.max_data_sources, "data-source", Step::SourceKind, Step::Done)) {
+          return Result::Failed;
         }
         sink_.OnDataSourceCount(number);
-        remaining_ = number;
-        step_ = number > 0 ? Step::SourceKind : Step::Done;
         break;
       case Step::SourceKind:
         if (!TakeInt32(&number)) return Result::NeedMore;

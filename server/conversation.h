@@ -63,6 +63,9 @@ class InventoryReader {
   bool TakeInt32(int32_t* value);
   bool TakeLine(std::string* line);
   Result Fail(std::string why);
+  // A list's count: its elements follow from first on (none when the count
+  // is 0 or less, then after); false when it is above the limit.
+  bool StartList(int32_t count, int32_t limit, const char* what, Step first, Step after);
   // After an element could not be taken: a refused line, or more to wait for.
   Result Pending() const;
   void AfterSource();
