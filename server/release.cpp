@@ -9,7 +9,6 @@
 #include <sstream>
 
 #include "inventory/crc32.h"
-#include "inventory/scan.h"
 #include "platform/cp1251.h"
 #include "text.h"
 
@@ -240,10 +239,10 @@ void ReleaseStore::Refresh() {
   by_folder_ = std::move(next);
   if (!changed) return;
 
-  std::unordered_map<std::string, std::shared_ptr<const Release>> by_suite;
+  SuiteIndex by_suite;
   for (const auto& [name, entry] : by_folder_) {
     if (!entry.release) continue;
-    auto [it, fresh] = by_suite.emplace(UpperCp1251(entry.release->suite), entry.release);
+    auto [it, fresh] = by_suite.emplace(entry.release->suite, entry.release);
     if (!fresh) report_("release " + name + ": the same suite code as another folder; not served");
   }
   std::lock_guard lock(mutex_);
@@ -251,9 +250,8 @@ void ReleaseStore::Refresh() {
 }
 
 std::shared_ptr<const Release> ReleaseStore::Find(const std::string& suite) const {
-  std::string key = UpperCp1251(suite);
   std::lock_guard lock(mutex_);
-  auto found = by_suite_.find(key);
+  auto found = by_suite_.find(suite);
   return found == by_suite_.end() ? nullptr : found->second;
 }
 

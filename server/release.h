@@ -104,7 +104,8 @@ class ReleaseStore {
   Reporter report_;
   std::map<std::string, Entry> by_folder_;  // touched by Refresh only
   mutable std::mutex mutex_;
-  std::unordered_map<std::string, std::shared_ptr<const Release>> by_suite_;  // upper-cased suite
+  using SuiteIndex = std::unordered_map<std::string, std::shared_ptr<const Release>, NoCaseHash, NoCaseEqual>;
+  SuiteIndex by_suite_;
 };
 
 }  // namespace ulmar::server

@@ -177,7 +177,7 @@ class Worker {
         next_sweep = Clock::now() + std::chrono::seconds(1);
       }
     }
-    for (auto& [fd, conversation] : conversations_) log_.Write(conversation->LogLine("failed reason=\"server stopped\""));
+    for (auto& [fd, conversation] : conversations_) log_.Write(conversation->LogLine(Failed("server stopped")));
   }
 
  private:
@@ -236,11 +236,7 @@ class Worker {
     if (!stopping_ && static_cast<int>(conversations_.size()) < capacity_) ListenerOn(true);
   }
 
-  static std::string Failed(const std::string& reason) {
-    std::string escaped;
-    for (char ch : reason) escaped += ch == '"' ? '\'' : ch;
-    return "failed reason=\"" + escaped + "\"";
-  }
+  static std::string Failed(const std::string& reason) { return "failed reason=" + Quoted(reason); }
 
   void Serve(Conversation& c, uint32_t events) {
     if (events & EPOLLIN) {
