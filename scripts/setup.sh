@@ -21,6 +21,36 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# A kernel built or booted without IA-32 emulation runs no 32-bit code at
+# all: the 32-bit half of Wine (and so every test of the 32-bit client) then
+# runs through qemu's user-mode emulator, registered for 32-bit x86 ELF
+# files. The emulator must be a recent one: with bookworm's own (7.2) every
+# Wine process spends some fifty seconds reserving its address space, with
+# the backported one (10.0) a fraction of a second.
+if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  qemu=/usr/bin/qemu-i386
+  if ! "$qemu" --version 2>/dev/null | grep -q 'version \(9\|[1-9][0-9]\)\.'; then
+    echo "setup: this kernel runs no 32-bit code; installing qemu's user-mode emulator"
+    backports=/etc/apt/sources.list.d/ulmar-bookworm-backports.sources
+    if [ ! -f "$backports" ]; then
+      printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
+        'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' > "$backports"
+    fi
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user >/dev/null
+  fi
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+  if ! grep -qx "interpreter $qemu" "$binfmt/qemu-i386" 2>/dev/null; then
+    [ ! -e "$binfmt/qemu-i386" ] || echo -1 > "$binfmt/qemu-i386"
+    # ELF, 32-bit, little-endian, executable or shared object, i386; "F"
+    # opens the emulator now, so it serves every namespace the tests make.
+    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' \
+      > "$binfmt/register"
+  fi
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { echo "setup: 32-bit programs still cannot run" >&2; exit 1; }
+fi
+
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
   echo "setup: generating ru_RU.UTF-8"
   sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
