@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "apply/ftp_client.h"
-#include "log/errors.h"
+#include "net/ftp_client.h"
+#include "base/errors.h"
 #include "platform/file.h"
 
 int main(int argc, char** argv) {

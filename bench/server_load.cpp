@@ -19,13 +19,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "inventory/crc32.h"
-#include "session/protocol.h"
+#include "wire/elements.h"
+#include "wire/server_lists.h"
 
 namespace {
 
@@ -83,58 +85,24 @@ Workload MakeWorkload(const Options& o) {
   w.updates = 5;
   w.foreign = 1;
   w.files = static_cast<int>(files.size());
-  w.opening = protocol::EncodeInt32(1) + protocol::EncodeLine(protocol::kProtocolId);
-  w.inventory = protocol::EncodeLine(o.suite) + protocol::EncodeLine("bench") +
-                protocol::EncodeInt32(static_cast<int32_t>(files.size()));
-  for (auto& [name, crc] : files) w.inventory += protocol::EncodeUInt32(crc) + protocol::EncodeLine(name);
-  w.inventory += protocol::EncodeInt32(0);
+  w.opening = wire::EncodeInt32(1) + wire::EncodeLine(wire::kProtocolId);
+  w.inventory = wire::EncodeLine(o.suite) + wire::EncodeLine("bench") +
+                wire::EncodeInt32(static_cast<int32_t>(files.size()));
+  for (auto& [name, crc] : files) w.inventory += wire::EncodeUInt32(crc) + wire::EncodeLine(name);
+  w.inventory += wire::EncodeInt32(0);
   return w;
 }
 
-// Reads the server's elements from a blocking socket.
-class Reader {
- public:
-  explicit Reader(int fd) : fd_(fd) {}
-  bool Fill() {
-    char block[65536];
-    ssize_t got = recv(fd_, block, sizeof block, 0);
+// Receives until the reader has what it wants; false when the server
+// closed first, a line was refused or the receive failed.
+bool Receive(int fd, const std::function<bool(std::string_view)>& take) {
+  char block[65536];
+  for (;;) {
+    ssize_t got = recv(fd, block, sizeof block, 0);
     if (got <= 0) return false;
-    data_.append(block, static_cast<size_t>(got));
-    return true;
+    if (take(std::string_view(block, static_cast<size_t>(got)))) return true;
   }
-  bool Int32(int32_t* value) {
-    while (data_.size() - pos_ < 4) {
-      if (!Fill()) return false;
-    }
-    *value = protocol::DecodeInt32(data_.data() + pos_);
-    pos_ += 4;
-    return true;
-  }
-  bool Line() {
-    for (;;) {
-      std::string line;
-      size_t used = 0;
-      auto status = protocol::TakeLine(std::string_view(data_).substr(pos_), protocol::kMaxLineLength, &line, &used);
-      if (status == protocol::LineStatus::Complete) {
-        pos_ += used;
-        return true;
-      }
-      if (status == protocol::LineStatus::TooLong || !Fill()) return false;
-    }
-  }
-  bool Lines(int32_t* count, int per_item = 1) {
-    if (!Int32(count)) return false;
-    for (int32_t i = 0; i < *count * per_item; ++i) {
-      if (!Line()) return false;
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-  std::string data_;
-  size_t pos_ = 0;
-};
+}
 
 bool SendAll(int fd, const std::string& bytes) {
   size_t sent = 0;
@@ -156,15 +124,23 @@ bool Session(const sockaddr_in& address, const Workload& w) {
   timeval limit{60, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && SendAll(fd, w.opening)) {
-    Reader r(fd);
-    int32_t ftp = 0, foreign = 0, updates = 0, sources = 0, deletions = 0;
-    ok = r.Line() && SendAll(fd, w.inventory) && r.Lines(&ftp) && r.Lines(&foreign) && r.Lines(&updates, 2) &&
-         r.Int32(&sources);
-    for (int32_t i = 0; ok && i < sources; ++i) {
-      int32_t kind = 0;
-      ok = r.Int32(&kind) && r.Line() && r.Line() && r.Line();
-    }
-    ok = ok && r.Lines(&deletions) && updates == w.updates && foreign == w.foreign;
+    // The server's identifier; what may follow it in the same receive
+    // already belongs to the reply.
+    std::string received;
+    size_t identifier_end = 0;
+    bool identified = Receive(fd, [&](std::string_view bytes) {
+      received.append(bytes);
+      identifier_end = received.find('\n');
+      return identifier_end != std::string::npos;
+    });
+    wire::ServerLists lists;
+    wire::ListCollector collector(lists);
+    wire::ReplyReader reader(collector);
+    auto done = [&](std::string_view bytes) { return reader.Feed(bytes) != wire::ReplyReader::Result::NeedMore; };
+    ok = identified && SendAll(fd, w.inventory) &&
+         (done(std::string_view(received).substr(identifier_end + 1)) || Receive(fd, done)) &&
+         lists.UpdateCount == w.updates && static_cast<int>(lists.ForeignFiles.size()) == w.foreign &&
+         lists.FilesToUpdate.size() == 2u * w.updates;
   }
   close(fd);
   return ok;

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: native unit tests (with ASan and
-# UBSan), the reference update server's tests, the Windows tests under Wine, and the end-to-end tests of the real
+# Builds both presets and runs every test: the layer check of the includes,
+# native unit tests (with ASan and UBSan), the reference update server's
+# tests, the Windows tests under Wine, and the end-to-end tests of the real
 # exe in a private network namespace. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 source scripts/env.sh
 ulmar_start_display
+
+# No source may include a layer above its own.
+python3 scripts/check_layers.py
 
 cmake --preset native >/dev/null
 cmake --build --preset native

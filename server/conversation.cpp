@@ -1,35 +1,29 @@
 #include "conversation.h"
 
-#include "session/protocol.h"
+#include "wire/cursor.h"
 
 namespace ulmar::server {
 
 InventoryReader::InventoryReader(InventorySink& sink, ConversationLimits limits) : sink_(sink), limits_(limits) {}
 
 bool InventoryReader::TakeInt32(int32_t* value) {
-  if (buffer_.size() - position_ < 4) return false;
-  *value = protocol::DecodeInt32(buffer_.data() + position_);
-  position_ += 4;
+  wire::Cursor in(std::string_view(buffer_).substr(position_));
+  if (!in.Int32(value)) return false;
+  position_ += in.consumed();
   return true;
 }
 
 bool InventoryReader::TakeLine(std::string* line) {
-  size_t consumed = 0;
-  std::string_view rest(buffer_.data() + position_, buffer_.size() - position_);
-  switch (protocol::TakeLine(rest, protocol::kMaxLineLength, line, &consumed)) {
-    case protocol::LineStatus::Complete:
-      position_ += consumed;
-      return true;
-    case protocol::LineStatus::TooLong:
-      Fail("a line longer than " + std::to_string(protocol::kMaxLineLength) + " bytes");
-      return false;
-    case protocol::LineStatus::NeedMore:
-      return false;
+  wire::Cursor in(std::string_view(buffer_).substr(position_));
+  if (in.Line(line)) {
+    position_ += in.consumed();
+    return true;
   }
+  if (in.failed()) Refuse("a line longer than " + std::to_string(wire::kMaxLineLength) + " bytes");
   return false;
 }
 
-InventoryReader::Result InventoryReader::Fail(std::string why) {
+InventoryReader::Result InventoryReader::Refuse(std::string why) {
   step_ = Step::Failed;
   failure_ = std::move(why);
   return Result::Failed;
@@ -37,7 +31,7 @@ InventoryReader::Result InventoryReader::Fail(std::string why) {
 
 bool InventoryReader::StartList(int32_t count, int32_t limit, const char* what, Step first, Step after) {
   if (count > limit) {
-    Fail(std::string("a ") + what + " count of " + std::to_string(count) + ", above the limit of " +
+    Refuse(std::string("a ") + what + " count of " + std::to_string(count) + ", above the limit of " +
          std::to_string(limit));
     return false;
   }
@@ -60,7 +54,7 @@ InventoryReader::Result InventoryReader::Feed(std::string_view bytes) {
   if (step_ == Step::Failed) return Result::Failed;
   received_ += bytes.size();
   if (received_ > limits_.max_bytes) {
-    return Fail("an inventory of more than " + std::to_string(limits_.max_bytes) + " bytes");
+    return Refuse("an inventory of more than " + std::to_string(limits_.max_bytes) + " bytes");
   }
   buffer_.append(bytes);
   Result result = Parse();
@@ -79,7 +73,7 @@ InventoryReader::Result InventoryReader::Parse() {
     switch (step_) {
       case Step::Opening:
         if (!TakeInt32(&number)) return Result::NeedMore;
-        if (number != 1) return Fail("the opening is " + std::to_string(number) + ", not 1");
+        if (number != 1) return Refuse("the opening is " + std::to_string(number) + ", not 1");
         step_ = Step::ProtocolId;
         break;
       case Step::ProtocolId:
@@ -89,7 +83,7 @@ InventoryReader::Result InventoryReader::Parse() {
         break;
       case Step::Suite:
         if (!TakeLine(&line)) return Pending();
-        if (std::string refusal = sink_.OnSuite(line); !refusal.empty()) return Fail(refusal);
+        if (std::string refusal = sink_.OnSuite(line); !refusal.empty()) return Refuse(refusal);
         step_ = Step::User;
         break;
       case Step::User:
@@ -122,7 +116,7 @@ InventoryReader::Result InventoryReader::Parse() {
       case Step::SourceKind:
         if (!TakeInt32(&number)) return Result::NeedMore;
         if (number < SystemDsn || number > ParadoxAlias) {
-          return Fail("a data-source kind of " + std::to_string(number) + ", none of 0, 1, 2");
+          return Refuse("a data-source kind of " + std::to_string(number) + ", none of 0, 1, 2");
         }
         source_ = TDBAlias{};
         source_.Kind = static_cast<uint8_t>(number);

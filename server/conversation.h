@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "datasources/db_alias.h"
+#include "wire/records.h"
 
 namespace ulmar::server {
 
@@ -62,7 +62,8 @@ class InventoryReader {
   Result Parse();
   bool TakeInt32(int32_t* value);
   bool TakeLine(std::string* line);
-  Result Fail(std::string why);
+  // Ends the conversation with a reason.
+  Result Refuse(std::string why);
   // A list's count: its elements follow from first on (none when the count
   // is 0 or less, then after); false when it is above the limit.
   bool StartList(int32_t count, int32_t limit, const char* what, Step first, Step after);

@@ -3,8 +3,8 @@
 #include <optional>
 #include <sstream>
 
-#include "apply/safe_path.h"
-#include "platform/cp1251.h"
+#include "base/safe_path.h"
+#include "base/cp1251.h"
 #include "text.h"
 
 namespace ulmar::server {
@@ -33,17 +33,17 @@ class LineParser {
  public:
   explicit LineParser(int number) : number_(number) {}
 
-  [[noreturn]] void Fail(const std::string& why) const {
+  [[noreturn]] void Reject(const std::string& why) const {
     throw ManifestError("line " + std::to_string(number_) + ": " + why);
   }
 
   // A relative path of the installation directory, in code page 1251.
   std::string Path(const std::string& text) const {
-    if (text.empty()) Fail("a path is missing");
+    if (text.empty()) Reject("a path is missing");
     std::string shown = "path \"" + Cp1251ToUtf8(text) + "\": ";
-    if (std::optional<std::string> reason = UnsafePathReason(text)) Fail(shown + Cp1251ToUtf8(*reason));
-    if (text.find('/') != std::string::npos) Fail(shown + "use backslashes");
-    if (text.front() == '\\' || text.back() == '\\') Fail(shown + "no leading or trailing backslash");
+    if (std::optional<std::string> reason = UnsafePathReason(text)) Reject(shown + Cp1251ToUtf8(*reason));
+    if (text.find('/') != std::string::npos) Reject(shown + "use backslashes");
+    if (text.front() == '\\' || text.back() == '\\') Reject(shown + "no leading or trailing backslash");
     return text;
   }
 
@@ -61,10 +61,10 @@ class LineParser {
       alias.Kind = ParadoxAlias;
       expected = 2;
     } else {
-      Fail("data-source kind \"" + Cp1251ToUtf8(kind) + "\" is none of system, user, paradox");
+      Reject("data-source kind \"" + Cp1251ToUtf8(kind) + "\" is none of system, user, paradox");
     }
     if (fields.size() != expected || fields[0].empty()) {
-      Fail(expected == 3 ? "expected: dsn " + Cp1251ToUtf8(kind) + " <name> | <database> | <server>"
+      Reject(expected == 3 ? "expected: dsn " + Cp1251ToUtf8(kind) + " <name> | <database> | <server>"
                          : "expected: dsn paradox <name> | <directory>");
     }
     alias.Name = fields[0];
@@ -89,37 +89,37 @@ Manifest ParseManifest(const std::string& utf8_text) {
     std::string text = Trim(raw);
     if (text.empty() || text[0] == '#') continue;
     std::optional<std::string> converted = Utf8ToCp1251(text);
-    if (!converted) line.Fail("not UTF-8, or a character that code page 1251 cannot spell");
+    if (!converted) line.Reject("not UTF-8, or a character that code page 1251 cannot spell");
     text = *converted;
     size_t blank = text.find_first_of(" \t");
     std::string keyword = text.substr(0, blank);
     std::string rest = blank == std::string::npos ? "" : Trim(text.substr(blank + 1));
     if (keyword == "ftp") {
-      if (rest.empty() || rest.find_first_of(" \t") != std::string::npos) line.Fail("expected: ftp <host>[/<directory>]");
+      if (rest.empty() || rest.find_first_of(" \t") != std::string::npos) line.Reject("expected: ftp <host>[/<directory>]");
       manifest.ftp_servers.push_back(rest);
     } else if (keyword == "client") {
-      if (client_seen) line.Fail("a second client entry");
+      if (client_seen) line.Reject("a second client entry");
       client_seen = true;
       manifest.client_path = line.Path(rest);
       // The companion looks for the staged build under this one name.
       size_t slash = manifest.client_path.rfind('\\');
       std::string file = manifest.client_path.substr(slash == std::string::npos ? 0 : slash + 1);
-      if (!SameTextCp1251(file, kDefaultClientPath)) line.Fail("the client's file is named UlmarUpdater.exe");
+      if (!SameTextCp1251(file, kDefaultClientPath)) line.Reject("the client's file is named UlmarUpdater.exe");
     } else if (keyword == "dsn") {
       TDBAlias alias = line.DataSource(rest);
       for (const TDBAlias& other : manifest.data_sources) {
         if (other.Kind == alias.Kind && SameTextCp1251(other.Name, alias.Name)) {
-          line.Fail("data source \"" + Cp1251ToUtf8(alias.Name) + "\" is named twice");
+          line.Reject("data source \"" + Cp1251ToUtf8(alias.Name) + "\" is named twice");
         }
       }
       manifest.data_sources.push_back(alias);
     } else if (keyword == "delete") {
       manifest.deletions.push_back(line.Path(rest));
     } else if (keyword == "keep") {
-      if (rest.empty()) line.Fail("a pattern is missing");
+      if (rest.empty()) line.Reject("a pattern is missing");
       manifest.keep_patterns.push_back(rest);
     } else {
-      line.Fail("unknown entry \"" + Cp1251ToUtf8(keyword) + "\"");
+      line.Reject("unknown entry \"" + Cp1251ToUtf8(keyword) + "\"");
     }
   }
   return manifest;

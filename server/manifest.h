@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "datasources/db_alias.h"
+#include "wire/records.h"
 
 namespace ulmar::server {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "inventory/crc32.h"
-#include "platform/cp1251.h"
+#include "base/cp1251.h"
 #include "text.h"
 
 namespace ulmar::server {

@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/cp1251.h"
-#include "session/protocol.h"
+#include "base/cp1251.h"
+#include "wire/elements.h"
 #include "text.h"
 #include "verdict.h"
 
@@ -73,8 +73,8 @@ class Conversation final : public InventorySink {
       case InventoryReader::Result::Done:
         break;
     }
-    verdict_ = builder_->Finish();
-    pending += EncodeVerdict(*verdict_);
+    lists_ = builder_->Finish();
+    pending += wire::EncodeServerLists(*lists_);
     phase = Phase::Answering;
     return true;
   }
@@ -84,17 +84,17 @@ class Conversation final : public InventorySink {
   // The conversation's one log line.
   std::string LogLine(const std::string& result) const {
     std::string line = LogTime() + " peer=" + peer;
-    if (protocol_id_ && !SameTextCp1251(*protocol_id_, protocol::kProtocolId)) line += " protocol=" + Quoted(*protocol_id_);
+    if (protocol_id_ && !SameTextCp1251(*protocol_id_, wire::kProtocolId)) line += " protocol=" + Quoted(*protocol_id_);
     line += " suite=" + (suite_ ? Quoted(*suite_) : std::string("-"));
     line += " user=" + (user_ ? Quoted(*user_) : std::string("-"));
     line += " files=" + (file_count_ ? std::to_string(*file_count_) : std::string("-"));
     line += " sources=" + (source_count_ ? std::to_string(*source_count_) : std::string("-"));
-    if (verdict_) {
-      line += " ftp=" + std::to_string(verdict_->ftp_servers.size()) +
-              " foreign=" + std::to_string(verdict_->foreign_files.size()) +
-              " update=" + std::to_string(verdict_->files_to_update.size() / 2) +
-              " new_sources=" + std::to_string(verdict_->new_data_sources.size()) +
-              " delete=" + std::to_string(verdict_->files_to_delete.size());
+    if (lists_) {
+      line += " ftp=" + std::to_string(lists_->FtpServers.size()) +
+              " foreign=" + std::to_string(lists_->ForeignFiles.size()) +
+              " update=" + std::to_string(lists_->UpdateCount) +
+              " new_sources=" + std::to_string(lists_->NewDataSources.size()) +
+              " delete=" + std::to_string(lists_->FilesToDelete.size());
     }
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
     return line + " ms=" + std::to_string(ms) + " result=" + result;
@@ -112,7 +112,7 @@ class Conversation final : public InventorySink {
  private:
   void OnOpening(const std::string& protocol_id) override {
     protocol_id_ = protocol_id;
-    pending += protocol::EncodeLine(protocol::kProtocolId);
+    pending += wire::EncodeLine(wire::kProtocolId);
   }
   std::string OnSuite(const std::string& suite) override {
     suite_ = suite;
@@ -130,12 +130,12 @@ class Conversation final : public InventorySink {
   ReleaseStore& releases_;
   InventoryReader reader_;
   std::optional<VerdictBuilder> builder_;
-  std::optional<Verdict> verdict_;
+  std::optional<ServerLists> lists_;
   std::optional<std::string> protocol_id_, suite_, user_;
   std::optional<int32_t> file_count_, source_count_;
 };
 
-[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
+[[noreturn]] void ThrowSystemError(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 // The event loop of one worker thread.
 class Worker {
@@ -145,7 +145,7 @@ class Worker {
       : options_(options), releases_(releases), log_(log), listener_(listener), stop_event_(stop_event),
         capacity_(capacity) {
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
-    if (epoll_ < 0) Fail("epoll_create1");
+    if (epoll_ < 0) ThrowSystemError("epoll_create1");
     Watch(stop_event_, EPOLLIN);
     ListenerOn(true);
   }
@@ -160,7 +160,7 @@ class Worker {
     for (;;) {
       if (stopping_ && (conversations_.empty() || Clock::now() >= stop_deadline_)) break;
       int n = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), 500);
-      if (n < 0 && errno != EINTR) Fail("epoll_wait");
+      if (n < 0 && errno != EINTR) ThrowSystemError("epoll_wait");
       for (int i = 0; i < n; ++i) {
         int fd = events[i].data.fd;
         if (fd == stop_event_) {
@@ -185,7 +185,7 @@ class Worker {
     epoll_event e{};
     e.events = events;
     e.data.fd = fd;
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) != 0) Fail("epoll_ctl");
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) != 0) ThrowSystemError("epoll_ctl");
   }
 
   void ListenerOn(bool on) {
@@ -338,18 +338,18 @@ void UpdateServer::Listen() {
     throw std::runtime_error("not an IPv4 address: " + options_.address);
   }
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) Fail("socket");
+  if (listener_ < 0) ThrowSystemError("socket");
   int one = 1;
   setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    Fail("cannot listen on " + options_.address + ":" + std::to_string(options_.port));
+    ThrowSystemError("cannot listen on " + options_.address + ":" + std::to_string(options_.port));
   }
-  if (listen(listener_, SOMAXCONN) != 0) Fail("listen");
+  if (listen(listener_, SOMAXCONN) != 0) ThrowSystemError("listen");
   socklen_t length = sizeof address;
   getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
   port_ = ntohs(address.sin_port);
   stop_event_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (stop_event_ < 0) Fail("eventfd");
+  if (stop_event_ < 0) ThrowSystemError("eventfd");
 }
 
 void UpdateServer::Run() {

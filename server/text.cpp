@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <unordered_map>
 
-#include "platform/cp1251.h"
+#include "base/cp1251.h"
 
 namespace ulmar::server {
 

@@ -1,45 +1,15 @@
 #include "verdict.h"
 
-#include "inventory/scan.h"
-#include "platform/cp1251.h"
-#include "session/protocol.h"
+#include "base/partial_file.h"
+#include "base/text.h"
+#include "base/cp1251.h"
 #include "text.h"
 
 namespace ulmar::server {
 
-namespace {
-
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && SameTextCp1251(text.substr(text.size() - suffix.size()), suffix);
-}
-
-void PutLines(std::string& out, const std::vector<std::string>& lines) {
-  out += protocol::EncodeInt32(static_cast<int32_t>(lines.size()));
-  for (const std::string& line : lines) out += protocol::EncodeLine(line);
-}
-
-}  // namespace
-
-std::string EncodeVerdict(const Verdict& v) {
-  std::string out;
-  PutLines(out, v.ftp_servers);
-  PutLines(out, v.foreign_files);
-  out += protocol::EncodeInt32(static_cast<int32_t>(v.files_to_update.size() / 2));
-  for (const std::string& line : v.files_to_update) out += protocol::EncodeLine(line);
-  out += protocol::EncodeInt32(static_cast<int32_t>(v.new_data_sources.size()));
-  for (const TDBAlias& s : v.new_data_sources) {
-    out += protocol::EncodeInt32(s.Kind);
-    out += protocol::EncodeLine(s.Name);
-    out += protocol::EncodeLine(s.Database);
-    out += protocol::EncodeLine(s.Server);
-  }
-  PutLines(out, v.files_to_delete);
-  return out;
-}
-
 VerdictBuilder::VerdictBuilder(std::shared_ptr<const Release> release)
     : release_(std::move(release)), seen_(release_->files.size(), false) {
-  verdict_.ftp_servers = release_->manifest.ftp_servers;
+  lists_.FtpServers = release_->manifest.ftp_servers;
 }
 
 bool VerdictBuilder::Kept(const std::string& name) const {
@@ -65,37 +35,37 @@ void VerdictBuilder::AddFile(uint32_t crc, const std::string& name) {
       client_crc_ = crc;
       client_name_ = name;
     } else if (release_->files[i].crc != crc) {
-      verdict_.files_to_update.push_back(release_->files[i].path);
-      verdict_.files_to_update.push_back(name);
+      lists_.FilesToUpdate.push_back(release_->files[i].path);
+      lists_.FilesToUpdate.push_back(name);
     }
     return;
   }
   if (release_->deletions.count(std::string_view(name))) {
-    if (deleted_.insert(name).second) verdict_.files_to_delete.push_back(name);
+    if (deleted_.insert(name).second) lists_.FilesToDelete.push_back(name);
     return;
   }
-  if (!Kept(name)) verdict_.foreign_files.push_back(name);
+  if (!Kept(name)) lists_.ForeignFiles.push_back(name);
 }
 
 void VerdictBuilder::AddDataSource(const TDBAlias& source) { sources_.push_back(source); }
 
-Verdict VerdictBuilder::Finish() {
+ServerLists VerdictBuilder::Finish() {
   const std::vector<ReferenceFile>& files = release_->files;
   size_t client_index = release_->client_index;
   for (size_t i = 0; i < files.size(); ++i) {
     // A client that does not live in the installation directory is not
     // in its inventory and is left alone.
     if (seen_[i] || i == client_index) continue;
-    verdict_.files_to_update.push_back(files[i].path);
-    verdict_.files_to_update.push_back(files[i].path);
+    lists_.FilesToUpdate.push_back(files[i].path);
+    lists_.FilesToUpdate.push_back(files[i].path);
   }
   if (client_crc_ && client_index < files.size()) {
     uint32_t wanted = files[client_index].crc;
     // A build already staged and not yet swapped in needs no new copy.
     if (*client_crc_ != wanted && staged_crc_ != wanted) {
       size_t slash = client_name_.rfind('\\');
-      verdict_.files_to_update.push_back(files[client_index].path);
-      verdict_.files_to_update.push_back(client_name_.substr(0, slash == std::string::npos ? 0 : slash + 1) +
+      lists_.FilesToUpdate.push_back(files[client_index].path);
+      lists_.FilesToUpdate.push_back(client_name_.substr(0, slash == std::string::npos ? 0 : slash + 1) +
                                          kStagedClientName);
     }
   }
@@ -108,9 +78,10 @@ Verdict VerdictBuilder::Finish() {
         break;
       }
     }
-    if (!present) verdict_.new_data_sources.push_back(wanted);
+    if (!present) lists_.NewDataSources.push_back(wanted);
   }
-  return std::move(verdict_);
+  lists_.UpdateCount = static_cast<int32_t>(lists_.FilesToUpdate.size() / 2);
+  return std::move(lists_);
 }
 
 }  // namespace ulmar::server

@@ -20,21 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "datasources/db_alias.h"
+#include "wire/records.h"
+#include "wire/server_lists.h"
 #include "release.h"
 
 namespace ulmar::server {
 
-struct Verdict {
-  std::vector<std::string> ftp_servers;
-  std::vector<std::string> foreign_files;
-  std::vector<std::string> files_to_update;  // remote path at 2i, local path at 2i + 1
-  std::vector<TDBAlias> new_data_sources;
-  std::vector<std::string> files_to_delete;
-};
-
-// The five lists in the protocol's wire form.
-std::string EncodeVerdict(const Verdict& verdict);
+using wire::ServerLists;
 
 class VerdictBuilder {
  public:
@@ -42,13 +34,13 @@ class VerdictBuilder {
 
   void AddFile(uint32_t crc, const std::string& name);
   void AddDataSource(const TDBAlias& source);
-  Verdict Finish();
+  ServerLists Finish();
 
  private:
   bool Kept(const std::string& name) const;
 
   std::shared_ptr<const Release> release_;
-  Verdict verdict_;
+  ServerLists lists_;
   std::vector<bool> seen_;
   NoCaseSet deleted_;  // each deletion sent once
   std::optional<uint32_t> client_crc_;

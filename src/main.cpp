@@ -1,17 +1,15 @@
 // UlmarUpdater: the update client of ULMAR. WinMain creates the window and
 // the logs, lets the window's start timer run the session once, and closes
-// the session log at program end.
+// the session log at program end. The composition root: the only file that
+// sees both the session's stage order and the window.
 #include <windows.h>
 
 #include <memory>
 
+#include "app/run_session.h"
 #include "apply/cleanup.h"
 #include "build_config.h"
-#include "log/session_log.h"
-#include "log/traffic_log.h"
-#include "platform/clock.h"
 #include "platform/exe_path.h"
-#include "session/run_session.h"
 #include "ui/error_box.h"
 #include "ui/main_window.h"
 
@@ -23,17 +21,23 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   std::unique_ptr<ulmar::Registry> registry = ulmar::MakeSystemRegistry();
   std::unique_ptr<ulmar::AliasConfig> aliases = ulmar::MakeFileAliasConfig(ulmar::kAliasConfigPath);
   std::unique_ptr<ulmar::OdbcInstaller> odbc = ulmar::MakeSystemOdbcInstaller();
-  std::unique_ptr<ulmar::Workstation> workstation = ulmar::MakeSystemWorkstation();
+  std::unique_ptr<ulmar::ProcessStarter> processes = ulmar::MakeSystemProcessStarter();
+  std::unique_ptr<ulmar::IniFiles> ini_files = ulmar::MakeSystemIniFiles();
+  ulmar::Machine machine{.registry = *registry,
+                         .odbc = *odbc,
+                         .aliases = *aliases,
+                         .processes = *processes,
+                         .ini_files = *ini_files,
+                         .clock = *clock};
+  ulmar::Network network{.tcp_log = tcp_log, .ftp_log = ftp_log, .server_address = ulmar::build::kUpdateServer};
+  const ulmar::Program program{
+      .exe_dir = ulmar::ExeDir(), .exe_name = ulmar::ExeName(), .support_host = ulmar::build::kSupportHost};
   int exit_code = 0;
   try {
     std::unique_ptr<ulmar::MainWindow> window;
     window = std::make_unique<ulmar::MainWindow>(instance, [&] {
-      ulmar::SessionServices services{*window,   log,          tcp_log,      ftp_log,
-                                      *clock,    *registry,    *aliases,     *odbc,
-                                      *workstation, window->ForeignFiles(), window->InstallDir(),
-                                      ulmar::ExeDir(), ulmar::ExeName(), ulmar::build::kUpdateServer};
-      services.support_host = ulmar::build::kSupportHost;
-      ulmar::RunSession(services);
+      ulmar::Reporter reporter{.display = *window, .log = log};
+      ulmar::RunSession(reporter, machine, network, program);
     });
     window->on_garbage_button = [&] {
       ulmar::ShowForeignFiles(*window, window->ForeignFiles(), window->InstallDir());

@@ -1,7 +1,6 @@
 #include "apply/cleanup.h"
 
-#include "apply/safe_path.h"
-#include "platform/file.h"
+#include "apply/deletion.h"
 
 namespace ulmar {
 
@@ -17,19 +16,8 @@ void ShowForeignFiles(CleanupView& view, const std::vector<std::string>& foreign
 
 void DeleteForeignFiles(CleanupView& view, const std::vector<std::string>& foreign, const std::string& install_dir) {
   for (const std::string& entry : foreign) {
-    bool failed = false;
-    try {
-      // A path that would leave the installation directory is never touched.
-      if (UnsafePathReason(entry)) {
-        failed = true;
-      } else {
-        const std::string path = install_dir + entry;
-        failed = FileExists(path) && !DeleteFileAt(path);
-      }
-    } catch (...) {
-      failed = true;
-    }
-    if (failed) view.Warning("Не удаётся удалить файл \"" + entry + "\"; возможно, в данный момент он открыт. ");
+    // A path that would leave the installation directory is never touched.
+    if (DeleteInsideInstallation(install_dir, entry)) view.Warning("Не удаётся удалить файл \"" + entry + "\"; возможно, в данный момент он открыт. ");
   }
   view.ClearStatus();
   view.HideConfirmation();

@@ -1,33 +1,31 @@
 #include "apply/deletion.h"
 
-#include <optional>
-
-#include "apply/safe_path.h"
+#include "base/safe_path.h"
 #include "platform/file.h"
 
 namespace ulmar {
 
-void DeleteFilesByForce(SessionServices& s, const std::vector<std::string>& files_to_delete) {
-  s.display.SetStageProgress(100);
-  s.display.SetOverallProgress(80);
-  for (const std::string& entry : files_to_delete) {
-    std::string reason;
-    try {
-      if (std::optional<std::string> unsafe = UnsafePathReason(entry)) {
-        reason = *unsafe;
-      } else {
-        const std::string path = s.install_dir + entry;
-        // Nothing there, or a directory: passed over silently.
-        if (FileExists(path) && !DeleteFileAt(path)) reason = LastFileErrorText();
-      }
-    } catch (const std::exception& e) {
-      reason = e.what();
-    }
-    if (reason.empty()) continue;
-    s.log.WriteLog("Ошибка принудительного удаления файла: " + entry + " (" + reason + ")");
-    s.display.ReportFailure("Ошибка принудительного удаления файла: " + entry);
+std::optional<std::string> DeleteInsideInstallation(const std::string& install_dir, const std::string& entry) {
+  try {
+    if (std::optional<std::string> unsafe = UnsafePathReason(entry)) return unsafe;
+    const std::string path = install_dir + entry;
+    if (FileExists(path) && !DeleteFileAt(path)) return LastFileErrorText();
+    return std::nullopt;
+  } catch (const std::exception& e) {
+    return std::string(e.what());
   }
-  s.display.SetStageProgress(0);
+}
+
+void DeleteFilesByForce(Reporter& r, const std::string& install_dir, const std::vector<std::string>& files_to_delete) {
+  r.display.SetStageProgress(100);
+  r.display.SetOverallProgress(80);
+  for (const std::string& entry : files_to_delete) {
+    std::optional<std::string> reason = DeleteInsideInstallation(install_dir, entry);
+    if (!reason) continue;
+    r.log.WriteLog("Ошибка принудительного удаления файла: " + entry + " (" + *reason + ")");
+    r.display.ReportFailure("Ошибка принудительного удаления файла: " + entry);
+  }
+  r.display.SetStageProgress(0);
 }
 
 }  // namespace ulmar

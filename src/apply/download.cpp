@@ -3,10 +3,12 @@
 #include <cmath>
 #include <optional>
 
-#include "apply/ftp_client.h"
-#include "apply/safe_path.h"
+#include "net/ftp_client.h"
+#include "base/safe_path.h"
+#include "inventory/scan.h"
 #include "inventory/settings.h"
-#include "log/errors.h"
+#include "base/partial_file.h"
+#include "base/errors.h"
 #include "platform/file.h"
 
 namespace ulmar {
@@ -57,39 +59,38 @@ void RemoveStalePartials(const std::string& root) {
   }
 }
 
-void FetchOne(SessionServices& s, FtpClient& ftp, const std::string& base, const std::string& remote,
+void FetchOne(const std::string& install_dir, FtpClient& ftp, const std::string& base, const std::string& remote,
               const std::string& local) {
   if (std::optional<std::string> reason = UnsafePathReason(local)) throw InOutError(*reason);
   size_t slash = local.rfind('\\');
   if (slash != std::string::npos) {
-    std::string dir = s.install_dir + local.substr(0, slash);
+    std::string dir = install_dir + local.substr(0, slash);
     if (!DirectoryExists(dir)) CreateDirectories(dir);
   }
   size_t remote_slash = remote.rfind('\\');
   if (remote_slash == std::string::npos) {
     ftp.ChangeDirectory(base);
-    ftp.FetchFile(remote, s.install_dir + local);
+    ftp.FetchFile(remote, install_dir + local);
   } else {
     ftp.ChangeDirectory(base + ToFtpPath(remote.substr(0, remote_slash)));
-    ftp.FetchFile(remote.substr(remote_slash + 1), s.install_dir + local);
+    ftp.FetchFile(remote.substr(remote_slash + 1), install_dir + local);
   }
 }
 
 }  // namespace
 
-bool DownloadFiles(SessionServices& s, const ServerLists& lists, int* fetched) {
-  *fetched = 0;
-  s.display.SetStageProgress(100);
-  s.display.SetOverallProgress(50);
-  s.display.SetStageProgress(0);
-  InstallationSettings settings(s.registry, s.clock);
-  s.install_dir = settings.GetLocalDir();
-  if (lists.UpdateCount < 1) return true;
-  s.display.ShowStatus("Получили информацию, начинаем скачивать");
-  RemoveStalePartials(s.install_dir);
+std::optional<Downloaded> DownloadFiles(Reporter& r, Machine& m, Network& n, const ServerLists& lists) {
+  r.display.SetStageProgress(100);
+  r.display.SetOverallProgress(50);
+  r.display.SetStageProgress(0);
+  Downloaded done{InstallationSettings(m.registry, m.clock).GetLocalDir()};
+  const std::string& install_dir = done.install_dir;
+  if (lists.UpdateCount < 1) return done;
+  r.display.ShowStatus("Получили информацию, начинаем скачивать");
+  RemoveStalePartials(install_dir);
 
-  FtpClient ftp([&s] { s.display.ProcessMessages(); }, &s.ftp_log, s.limits);
-  if (s.ftp_port != 0) ftp.UsePort(s.ftp_port);
+  FtpClient ftp([&r] { r.display.ProcessMessages(); }, &n.ftp_log, n.limits);
+  if (n.ftp_port != 0) ftp.UsePort(n.ftp_port);
   std::string base;
   bool connected = false;
   for (const std::string& entry : lists.FtpServers) {
@@ -99,8 +100,8 @@ bool DownloadFiles(SessionServices& s, const ServerLists& lists, int* fetched) {
     try {
       ftp.Connect();
     } catch (const FtpError& e) {
-      s.log.WriteLog("Нет соединения с сервером FTP " + host);
-      s.log.WriteLog(e.Message());
+      r.log.WriteLog("Нет соединения с сервером FTP " + host);
+      r.log.WriteLog(e.Message());
     }
     if (ftp.Connected()) {
       connected = true;
@@ -108,9 +109,9 @@ bool DownloadFiles(SessionServices& s, const ServerLists& lists, int* fetched) {
     }
   }
   if (!connected) {
-    s.display.ReportFailure("Нет доступных FTP серверов");
-    s.log.WriteLog(" Доступных серверов больше нет");
-    return false;
+    r.display.ReportFailure("Нет доступных FTP серверов");
+    r.log.WriteLog(" Доступных серверов больше нет");
+    return std::nullopt;
   }
 
   std::optional<Interruption> failure;
@@ -119,41 +120,41 @@ bool DownloadFiles(SessionServices& s, const ServerLists& lists, int* fetched) {
     const std::string& remote = lists.FilesToUpdate.at(2 * i);
     const std::string& local = lists.FilesToUpdate.at(2 * i + 1);
     try {
-      FetchOne(s, ftp, base, remote, local);
+      FetchOne(install_dir, ftp, base, remote, local);
     } catch (const std::exception& e) {
       failure = Classify(e, i);
       break;
     }
-    s.display.SetStageProgress(StageProgress(i + 1, count));
-    s.display.ShowStatus("      принят файл: " + local);
-    ++*fetched;
+    r.display.SetStageProgress(StageProgress(i + 1, count));
+    r.display.ShowStatus("      принят файл: " + local);
+    ++done.fetched;
   }
 
   bool show_total = true;
   try {
     ftp.Disconnect();
   } catch (const std::exception& e) {
-    if (*fetched < count) {
-      failure = Classify(e, *fetched);
+    if (done.fetched < count) {
+      failure = Classify(e, done.fetched);
       show_total = false;
     } else {
-      s.display.ShowStatus("   (файлы скачаны, но разъединение сервером выполнено некорректно)");
-      s.log.WriteLog("файлы скачаны, но разъединение сервером выполнено некорректно: " + std::string(e.what()));
+      r.display.ShowStatus("   (файлы скачаны, но разъединение сервером выполнено некорректно)");
+      r.log.WriteLog("файлы скачаны, но разъединение сервером выполнено некорректно: " + std::string(e.what()));
     }
   }
-  if (show_total) s.display.ShowStatus("   всего cкачано файлов: " + std::to_string(*fetched));
-  if (!failure) return true;
+  if (show_total) r.display.ShowStatus("   всего cкачано файлов: " + std::to_string(done.fetched));
+  if (!failure) return done;
 
   if (failure->ftp) {
-    s.log.WriteLog("Ошибка при скачивании с FTP " + lists.FilesToUpdate.at(2 * failure->index));
-    s.log.WriteLog(failure->text);
-    s.display.ReportFailure("Ошибка при скачивании с FTP");
+    r.log.WriteLog("Ошибка при скачивании с FTP " + lists.FilesToUpdate.at(2 * failure->index));
+    r.log.WriteLog(failure->text);
+    r.display.ReportFailure("Ошибка при скачивании с FTP");
   } else {
-    s.log.WriteLog("Ошибка при записи файла на диск " + lists.FilesToUpdate.at(2 * failure->index + 1));
-    s.log.WriteLog(failure->text);
-    s.display.ReportFailure("Ошибка при записи файла на диск");
+    r.log.WriteLog("Ошибка при записи файла на диск " + lists.FilesToUpdate.at(2 * failure->index + 1));
+    r.log.WriteLog(failure->text);
+    r.display.ReportFailure("Ошибка при записи файла на диск");
   }
-  return false;
+  return std::nullopt;
 }
 
 }  // namespace ulmar

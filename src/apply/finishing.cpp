@@ -3,7 +3,7 @@
 #include "apply/download.h"
 #include "datasources/creation.h"
 #include "inventory/settings.h"
-#include "log/errors.h"
+#include "base/errors.h"
 #include "platform/file.h"
 
 namespace ulmar {
@@ -29,40 +29,40 @@ void RegisterAutorun(Registry& registry, const std::string& path) {
 namespace {
 
 // False when a data source failed (reported); the session then ends.
-bool CreateDataSources(SessionServices& s, const ServerLists& lists) {
-  DataSourceMaker maker(s.registry, s.odbc, s.aliases);
+bool CreateDataSources(Reporter& r, Machine& m, const ServerLists& lists) {
+  DataSourceCreator creator(m.registry, m.odbc, m.aliases);
   const int n = static_cast<int>(lists.NewDataSources.size());
   for (int j = 0; j < n; ++j) {
     const TDBAlias& record = lists.NewDataSources[j];
     try {
-      if (maker.DataSourceExists(record)) maker.RemoveDataSource(record);
-      if (!maker.CreateDataSource(record) && (record.Kind == SystemDsn || record.Kind == UserDsn)) {
+      if (creator.DataSourceExists(record)) creator.RemoveDataSource(record);
+      if (!creator.CreateDataSource(record) && (record.Kind == SystemDsn || record.Kind == UserDsn)) {
         // A DSN that could not be made (again) must not vanish silently.
-        s.log.WriteLog("Не удалось создать источник данных " + record.Name);
+        r.log.WriteLog("Не удалось создать источник данных " + record.Name);
       }
     } catch (const std::exception& e) {
-      s.log.WriteLog("Ошибка при создании алиаса" + record.Name);
-      s.log.WriteLog(e.what());
-      s.display.ReportFailure("Ошибка при создании алиаса");
+      r.log.WriteLog("Ошибка при создании алиаса" + record.Name);
+      r.log.WriteLog(e.what());
+      r.display.ReportFailure("Ошибка при создании алиаса");
       return false;
     }
-    s.display.SetStageProgress(StageProgress(j + 1, n));
+    r.display.SetStageProgress(StageProgress(j + 1, n));
   }
   return true;
 }
 
-void RefreshSupportShortcut(SessionServices& s) {
-  const std::string address = SupportAddress(s.support_host);
+void RefreshSupportShortcut(IniFiles& ini_files, const std::string& support_host) {
+  const std::string address = SupportAddress(support_host);
   for (const char* path : {kShortcutPath1, kShortcutPath2}) {
-    if (s.workstation.ReadIniString(path, "InternetShortcut", "URL", "нет такого") == address) return;
-    if (s.workstation.WriteIniString(path, "InternetShortcut", "URL", address)) return;
+    if (ini_files.ReadIniString(path, "InternetShortcut", "URL", "нет такого") == address) return;
+    if (ini_files.WriteIniString(path, "InternetShortcut", "URL", address)) return;
   }
 }
 
-void DeleteNewsPage(SessionServices& s) {
+void DeleteNewsPage(Registry& registry) {
   try {
     std::string dir;
-    if (auto key = s.registry.OpenOrCreate(RegistryRoot::LocalMachine, "software\\ulmar")) {
+    if (auto key = registry.OpenOrCreate(RegistryRoot::LocalMachine, "software\\ulmar")) {
       dir = key->ReadString("localDir").value_or("");
     }
     if (!dir.empty()) DeleteFileAt(dir + "\\podderzka\\Новости.html");
@@ -73,30 +73,31 @@ void DeleteNewsPage(SessionServices& s) {
 
 }  // namespace
 
-void FinishSession(SessionServices& s, const ServerLists& lists, int fetched) {
-  if (!CreateDataSources(s, lists)) return;
-  s.display.SetStageProgress(100);
-  s.display.SetOverallProgress(95);
-  RefreshSupportShortcut(s);
-  DeleteNewsPage(s);
-  RegisterAutorun(s.registry, s.install_dir + s.exe_name);
-  s.log.WriteLog("Обновлено " + std::to_string(fetched) + " из " + std::to_string(lists.UpdateCount));
-  if (!s.workstation.RunAndWaitIdle(s.exe_dir, kCompanion)) {
-    s.log.WriteLog("Репликатор не смог обновить себя");
-    s.display.ReportFailure("Репликатор не смог обновить себя!");
+void FinishSession(Reporter& r, Machine& m, const Program& program, const ServerLists& lists,
+                   const Downloaded& downloaded) {
+  if (!CreateDataSources(r, m, lists)) return;
+  r.display.SetStageProgress(100);
+  r.display.SetOverallProgress(95);
+  RefreshSupportShortcut(m.ini_files, program.support_host);
+  DeleteNewsPage(m.registry);
+  RegisterAutorun(m.registry, downloaded.install_dir + program.exe_name);
+  r.log.WriteLog("Обновлено " + std::to_string(downloaded.fetched) + " из " + std::to_string(lists.UpdateCount));
+  if (!m.processes.RunAndWaitIdle(program.exe_dir, kCompanion)) {
+    r.log.WriteLog("Репликатор не смог обновить себя");
+    r.display.ReportFailure("Репликатор не смог обновить себя!");
     return;
   }
-  s.log.WriteLog("Обновление завершено");
-  s.display.ReportSuccess("Обновление успешно завершено!");
-  const std::string uninstaller = s.exe_dir + "unins000.exe";
+  r.log.WriteLog("Обновление завершено");
+  r.display.ReportSuccess("Обновление успешно завершено!");
+  const std::string uninstaller = program.exe_dir + "unins000.exe";
   if (FileExists(uninstaller)) SetHiddenSystem(uninstaller);
-  s.display.SetOverallProgress(100);
-  InstallationSettings(s.registry, s.clock).SetLastUpdated();
-  s.log.CloseLog();
-  if (s.foreign_files.empty()) {
-    s.display.StartCountdown();
+  r.display.SetOverallProgress(100);
+  InstallationSettings(m.registry, m.clock).SetLastUpdated();
+  r.log.CloseLog();
+  if (lists.ForeignFiles.empty()) {
+    r.display.StartCountdown();
   } else {
-    s.display.ShowCleanupOffer();
+    r.display.ShowCleanupOffer(lists.ForeignFiles, downloaded.install_dir);
   }
 }
 

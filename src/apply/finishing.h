@@ -5,8 +5,9 @@
 
 #include <string>
 
+#include "apply/download.h"
 #include "session/exchange.h"
-#include "session/run_session.h"
+#include "session/roles.h"
 
 namespace ulmar {
 
@@ -29,6 +30,7 @@ void RegisterAutorun(Registry& registry, const std::string& path);
 
 // Runs the finishing sequence. The session's outcome is shown; errors of
 // the Run value and of LastUpdated are raised to the caller.
-void FinishSession(SessionServices& s, const ServerLists& lists, int fetched);
+void FinishSession(Reporter& r, Machine& m, const Program& program, const ServerLists& lists,
+                   const Downloaded& downloaded);
 
 }  // namespace ulmar

@@ -1,4 +1,4 @@
-#include "platform/cp1251.h"
+#include "base/cp1251.h"
 
 namespace ulmar {
 

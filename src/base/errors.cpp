@@ -1,5 +1,5 @@
 // Error texts shared by the handlers.
-#include "log/errors.h"
+#include "base/errors.h"
 
 namespace ulmar {
 

@@ -1,8 +1,8 @@
-#include "apply/safe_path.h"
+#include "base/safe_path.h"
 
 #include <vector>
 
-#include "platform/cp1251.h"
+#include "base/cp1251.h"
 
 namespace ulmar {
 namespace {

@@ -1,11 +1,24 @@
-#include "platform/alias_config.h"
+#include "datasources/alias_config.h"
 
-#include "log/errors.h"
-#include "platform/cp1251.h"
+#include "base/errors.h"
+#include "base/cp1251.h"
 #include "platform/file.h"
 
 namespace ulmar {
 namespace {
+
+// A whole (small) file's contents. Raises InOutError.
+std::string ReadWholeFile(const std::string& path) {
+  File file = File::OpenForRead(path);
+  std::string text;
+  char block[65536];
+  for (;;) {
+    size_t n = file.Read(block, sizeof block);
+    if (n == 0) break;
+    text.append(block, n);
+  }
+  return text;
+}
 
 struct Alias {
   std::string name;
@@ -118,19 +131,19 @@ class FileAliasConfig : public AliasConfig {
       if (line.front() == '[' && line.back() == ']' && line.size() > 2) {
         std::string name = line.substr(1, line.size() - 2);
         for (const Alias& a : aliases_) {
-          if (SameTextCp1251(a.name, name)) Fail(number, "alias defined twice");
+          if (SameTextCp1251(a.name, name)) RejectLine(number, "alias defined twice");
         }
         aliases_.push_back({name, {}});
       } else if (line.find('=') != std::string::npos && line[0] != '=') {
-        if (aliases_.empty()) Fail(number, "parameter outside an alias");
+        if (aliases_.empty()) RejectLine(number, "parameter outside an alias");
         aliases_.back().params.push_back(line);
       } else {
-        Fail(number, "not an alias or a parameter");
+        RejectLine(number, "not an alias or a parameter");
       }
     }
   }
 
-  [[noreturn]] void Fail(size_t line, const char* what) {
+  [[noreturn]] void RejectLine(size_t line, const char* what) {
     aliases_.clear();
     throw EngineError("Invalid alias configuration " + path_ + ", line " + std::to_string(line) + ": " + what);
   }

@@ -1,11 +1,9 @@
-#include "datasources/inventory.h"
+#include "datasources/collect.h"
+
+#include "base/text.h"
 
 namespace ulmar {
 namespace {
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 void CollectDsns(Registry& registry, RegistryRoot root, uint8_t kind, std::vector<TDBAlias>& out) {
   std::vector<std::string> names;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "datasources/db_alias.h"
-#include "platform/alias_config.h"
+#include "wire/records.h"
+#include "datasources/alias_config.h"
 #include "platform/registry.h"
 
 namespace ulmar {

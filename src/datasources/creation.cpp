@@ -1,7 +1,7 @@
 #include "datasources/creation.h"
 
-#include "datasources/inventory.h"
-#include "platform/cp1251.h"
+#include "datasources/collect.h"
+#include "base/cp1251.h"
 
 namespace ulmar {
 namespace {
@@ -10,7 +10,7 @@ constexpr char kDriver[] = "SQL Server";
 
 }  // namespace
 
-std::string DataSourceMaker::CreationAttributes(const TDBAlias& r) {
+std::string DataSourceCreator::CreationAttributes(const TDBAlias& r) {
   std::string a;
   a += "DSN=" + r.Name + '\0';
   a += "Database=" + r.Database + '\0';
@@ -20,9 +20,9 @@ std::string DataSourceMaker::CreationAttributes(const TDBAlias& r) {
   return a;
 }
 
-std::string DataSourceMaker::RemovalAttributes(const TDBAlias& r) { return "DSN=" + r.Name + std::string(3, '\0'); }
+std::string DataSourceCreator::RemovalAttributes(const TDBAlias& r) { return "DSN=" + r.Name + std::string(3, '\0'); }
 
-bool DataSourceMaker::DataSourceExists(const TDBAlias& r) {
+bool DataSourceCreator::DataSourceExists(const TDBAlias& r) {
   switch (r.Kind) {
     case SystemDsn:
     case UserDsn: {
@@ -39,13 +39,13 @@ bool DataSourceMaker::DataSourceExists(const TDBAlias& r) {
   }
 }
 
-bool DataSourceMaker::RemoveDataSource(const TDBAlias& r) {
+bool DataSourceCreator::RemoveDataSource(const TDBAlias& r) {
   if (r.Kind == SystemDsn) return odbc_.ConfigDataSource(OdbcInstaller::kRemoveSystemDsn, kDriver, RemovalAttributes(r));
   if (r.Kind == UserDsn) return odbc_.ConfigDataSource(OdbcInstaller::kRemoveDsn, kDriver, RemovalAttributes(r));
   return false;
 }
 
-bool DataSourceMaker::CreateDataSource(const TDBAlias& r) {
+bool DataSourceCreator::CreateDataSource(const TDBAlias& r) {
   switch (r.Kind) {
     case UserDsn:
       if (!odbc_.ConfigDataSource(OdbcInstaller::kAddDsn, kDriver, CreationAttributes(r))) return false;
@@ -63,7 +63,7 @@ bool DataSourceMaker::CreateDataSource(const TDBAlias& r) {
   }
 }
 
-bool DataSourceMaker::ClearDsnEncrypt(RegistryRoot root, const std::string& name) {
+bool DataSourceCreator::ClearDsnEncrypt(RegistryRoot root, const std::string& name) {
   try {
     auto key = registry_.Open(root, "\\" + std::string(kOdbcIniKey) + "\\" + name, RegistryAccess::All);
     if (!key) return false;
@@ -74,7 +74,7 @@ bool DataSourceMaker::ClearDsnEncrypt(RegistryRoot root, const std::string& name
   }
 }
 
-void DataSourceMaker::CreateParadoxAlias(const std::string& name, const std::string& path) {
+void DataSourceCreator::CreateParadoxAlias(const std::string& name, const std::string& path) {
   if (aliases_.IsDefined(name)) aliases_.DeleteAlias(name);
   aliases_.SetMode(AliasConfig::Mode::Persistent);
   try {

@@ -6,16 +6,16 @@
 
 #include <string>
 
-#include "datasources/db_alias.h"
-#include "platform/alias_config.h"
+#include "wire/records.h"
+#include "datasources/alias_config.h"
 #include "platform/odbc_installer.h"
 #include "platform/registry.h"
 
 namespace ulmar {
 
-class DataSourceMaker {
+class DataSourceCreator {
  public:
-  DataSourceMaker(Registry& registry, OdbcInstaller& odbc, AliasConfig& aliases)
+  DataSourceCreator(Registry& registry, OdbcInstaller& odbc, AliasConfig& aliases)
       : registry_(registry), odbc_(odbc), aliases_(aliases) {}
 
   bool DataSourceExists(const TDBAlias& record);

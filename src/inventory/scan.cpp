@@ -1,16 +1,13 @@
 #include "inventory/scan.h"
 
+#include "base/partial_file.h"
+
 #include "inventory/crc32.h"
 #include "inventory/settings.h"
-#include "log/errors.h"
+#include "base/errors.h"
 #include "platform/file.h"
 
 namespace ulmar {
-
-bool IsPartialFile(const std::string& name) {
-  const std::string suffix = kPartialSuffix;
-  return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 std::vector<std::string> ScannedDirectories(const std::string& root) {
   // The root, then its subdirectories as the search returns them. Hidden or

@@ -3,27 +3,14 @@
 // platform's directory search (root files first, then per subdirectory).
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "wire/records.h"
 
 namespace ulmar {
 
 class InstallationSettings;
-
-// A downloaded file is received under the destination's name plus this
-// suffix and moved over the destination only when the transfer is complete.
-// The scan passes over such files: they are the client's, not the system's.
-inline constexpr char kPartialSuffix[] = ".ulmar-partial";
-
-// Whether name ends with kPartialSuffix.
-bool IsPartialFile(const std::string& name);
-
-struct TLocalFileInfo {
-  TLocalFileInfo(std::string file_name, uint32_t crc) : FileName(std::move(file_name)), CRC(crc) {}
-  std::string FileName;  // relative: "readme.txt", "Bin\lib.dll"
-  uint32_t CRC;
-};
 
 // The directories the scan reads, relative to root ("" for root itself,
 // then "Sub\" for each first-level subdirectory that is neither hidden nor

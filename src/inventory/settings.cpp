@@ -1,6 +1,6 @@
 #include "inventory/settings.h"
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "platform/file.h"
 
 namespace ulmar {

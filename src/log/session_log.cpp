@@ -1,6 +1,6 @@
 #include "log/session_log.h"
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "log/timestamp.h"
 
 namespace ulmar {

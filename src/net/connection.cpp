@@ -1,10 +1,10 @@
-#include "session/connection.h"
+#include "net/connection.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "log/errors.h"
-#include "session/protocol.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace ulmar {
 namespace {
@@ -164,29 +164,15 @@ std::string Connection::ReadLine(size_t max_length) {
   for (;;) {
     std::string line;
     size_t consumed = 0;
-    std::string_view pending(buffer_.data() + buffer_pos_, buffer_.size() - buffer_pos_);
-    switch (protocol::TakeLine(pending, max_length, &line, &consumed)) {
-      case protocol::LineStatus::Complete:
-        buffer_pos_ += consumed;
-        return line;
-      case protocol::LineStatus::TooLong:
-        throw TransportError(transport_text::kMaxLineLength);
-      case protocol::LineStatus::NeedMore:
-        if (!socket_.IsOpen()) throw TransportError(transport_text::kConnectionClosed);
-        Fill();
-        break;
+    LineStatus status = TakeLine(std::string_view(buffer_).substr(buffer_pos_), max_length, &line, &consumed);
+    if (status == LineStatus::Complete) {
+      buffer_pos_ += consumed;
+      return line;
     }
-  }
-}
-
-int32_t Connection::ReadInt32() {
-  while (buffer_.size() - buffer_pos_ < 4) {
+    if (status == LineStatus::TooLong) throw TransportError(transport_text::kMaxLineLength);
     if (!socket_.IsOpen()) throw TransportError(transport_text::kConnectionClosed);
     Fill();
   }
-  int32_t value = protocol::DecodeInt32(buffer_.data() + buffer_pos_);
-  buffer_pos_ += 4;
-  return value;
 }
 
 size_t Connection::ReadSome(char* out, size_t size) {

@@ -15,7 +15,7 @@
 
 #include "log/traffic_log.h"
 #include "platform/socket.h"
-#include "session/limits.h"
+#include "net/limits.h"
 
 namespace ulmar {
 
@@ -56,8 +56,6 @@ class Connection {
   // The next line, by the protocol's rules; TransportError when it is longer
   // than max_length or the connection ends first.
   std::string ReadLine(size_t max_length);
-  // Exactly four bytes, most significant first.
-  int32_t ReadInt32();
   // Up to size bytes as they arrive (at least one); 0 once the peer has
   // closed the connection in order. For bulk transfers.
   size_t ReadSome(char* out, size_t size);

@@ -1,10 +1,12 @@
-#include "apply/ftp_client.h"
+#include "net/ftp_client.h"
 
 #include <algorithm>
 #include <cctype>
 #include <memory>
 
-#include "log/errors.h"
+#include "base/errors.h"
+#include "base/partial_file.h"
+#include "base/text.h"
 #include "platform/file.h"
 
 namespace ulmar {
@@ -28,20 +30,10 @@ void ParsePassiveReply(const std::string& text, std::string* host, uint16_t* por
     size_t blank = text.find_last_of(' ');
     numbers = blank == std::string::npos ? text : text.substr(blank + 1);
   }
-  unsigned values[6];
-  size_t pos = 0;
-  for (int i = 0; i < 6; ++i) {
-    if (i > 0) {
-      if (pos >= numbers.size() || numbers[pos] != ',') throw FtpError("Invalid PASV reply: " + text);
-      ++pos;
-    }
-    size_t start = pos;
-    unsigned v = 0;
-    while (pos < numbers.size() && isdigit(static_cast<unsigned char>(numbers[pos])) && pos - start < 3) {
-      v = v * 10 + static_cast<unsigned>(numbers[pos++] - '0');
-    }
-    if (pos == start || v > 255) throw FtpError("Invalid PASV reply: " + text);
-    values[i] = v;
+  // Whatever follows the sixth number is not looked at.
+  unsigned char values[6];
+  if (ParseByteNumbers(numbers, ',', values, 6) == std::string_view::npos) {
+    throw FtpError("Invalid PASV reply: " + text);
   }
   *host = std::to_string(values[0]) + "." + std::to_string(values[1]) + "." + std::to_string(values[2]) + "." +
           std::to_string(values[3]);

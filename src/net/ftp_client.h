@@ -9,11 +9,10 @@
 #include <functional>
 #include <string>
 
-#include "apply/ftp_reply.h"
-#include "inventory/scan.h"
+#include "net/ftp_reply.h"
 #include "log/traffic_log.h"
 #include "platform/file.h"
-#include "session/connection.h"
+#include "net/connection.h"
 
 namespace ulmar {
 

@@ -1,8 +1,8 @@
-#include "apply/ftp_reply.h"
+#include "net/ftp_reply.h"
 
 #include <cctype>
 
-#include "log/errors.h"
+#include "base/errors.h"
 
 namespace ulmar {
 namespace {

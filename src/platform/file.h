@@ -85,9 +85,6 @@ bool SetHiddenSystem(const std::string& path);
 // Creates a directory and every missing parent; false when it failed.
 bool CreateDirectories(const std::string& path);
 
-// A whole (small) file's contents. Raises InOutError.
-std::string ReadWholeFile(const std::string& path);
-
 // True when path names an existing file (not a directory).
 bool FileExists(const std::string& path);
 // True when path names an existing directory.

@@ -46,7 +46,11 @@ class Registry {
 std::unique_ptr<Registry> MakeSystemRegistry();
 
 // The registry layer's error texts.
-std::string InvalidRegistryTypeText(const std::string& value_name);
-std::string RegistryWriteFailedText(const std::string& value_name);
+inline std::string InvalidRegistryTypeText(const std::string& value_name) {
+  return "Invalid data type for '" + value_name + "'";
+}
+inline std::string RegistryWriteFailedText(const std::string& value_name) {
+  return "Failed to set data for '" + value_name + "'";
+}
 
 }  // namespace ulmar

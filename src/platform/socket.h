@@ -57,8 +57,6 @@ class Socket {
   Handle handle_ = kInvalid;
 };
 
-// Parses a dotted IPv4 literal into host order; false when it is not one.
-bool ParseIpv4(const std::string& text, uint32_t* address);
 // An IPv4 literal or a host name looked up by the system's resolver; raises
 // TransportError when the name cannot be resolved.
 uint32_t ResolveIpv4(const std::string& host);

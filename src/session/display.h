@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace ulmar {
 
@@ -23,8 +24,10 @@ class Display {
   virtual void ReportSuccess(const std::string& text) = 0;
   // Starts the ten-second countdown after which the window closes itself.
   virtual void StartCountdown() = 0;
-  // Shows the button that offers to list the foreign files.
-  virtual void ShowCleanupOffer() = 0;
+  // Shows the button that offers to list the foreign files; the window keeps
+  // them and the installation directory they are relative to for the
+  // clean-up dialog.
+  virtual void ShowCleanupOffer(const std::vector<std::string>& foreign_files, const std::string& install_dir) = 0;
   // Handles the window's pending messages (repaint, input, timers); called
   // by blocking waits so the window stays responsive.
   virtual void ProcessMessages() = 0;

@@ -1,21 +1,21 @@
 #include "session/exchange.h"
 
-#include "datasources/inventory.h"
+#include <functional>
+#include <memory>
+
+#include "base/cp1251.h"
+#include "base/errors.h"
+#include "datasources/collect.h"
 #include "inventory/scan.h"
 #include "inventory/settings.h"
-#include "log/errors.h"
-#include "platform/cp1251.h"
-#include "session/protocol.h"
 
 namespace ulmar {
-
-void SendLine(Connection& c, const std::string& text) { c.Write(protocol::EncodeLine(text)); }
-void SendInt32(Connection& c, int32_t value) { c.Write(protocol::EncodeInt32(value)); }
-void SendUInt32(Connection& c, uint32_t value) { c.Write(protocol::EncodeUInt32(value)); }
-std::string ReadLine(Connection& c) { return c.ReadLine(protocol::kMaxLineLength); }
-int32_t ReadInt32(Connection& c) { return c.ReadInt32(); }
-
 namespace {
+
+// Each element is its own write.
+void SendLine(Connection& c, const std::string& text) { c.Write(wire::EncodeLine(text)); }
+void SendInt32(Connection& c, int32_t value) { c.Write(wire::EncodeInt32(value)); }
+void SendUInt32(Connection& c, uint32_t value) { c.Write(wire::EncodeUInt32(value)); }
 
 // Closes the connection however the guarded steps end. A block's handler
 // reports before this runs; an error that leaves the block is reported by
@@ -31,125 +31,187 @@ class CloseWhenDone {
   Connection& c_;
 };
 
-void Fail(SessionServices& s, const std::string& log_line, const std::string& message, const std::string& shown) {
-  s.log.WriteLog(log_line);
-  s.log.WriteLog(message);
-  s.display.ReportFailure(shown);
+// A handler's end of the stage: two lines in the session log, one in the
+// window, light red.
+void LogAndReport(Reporter& r, const std::string& log_line, const std::string& message, const std::string& shown) {
+  r.log.WriteLog(log_line);
+  r.log.WriteLog(message);
+  r.display.ReportFailure(shown);
 }
 
-// The counts are shown as received; a count of 0 or less reads nothing.
-// Lists grow with what arrives, never sized by a count from the wire.
-void ReadLines(Connection& c, int32_t count, std::vector<std::string>& into, int per_item = 1) {
-  for (int32_t i = 0; i < count; ++i) {
-    for (int k = 0; k < per_item; ++k) into.push_back(ReadLine(c));
+// The texts of a block that gathers part of the inventory and sends it.
+struct BlockTexts {
+  const char* transport_log;
+  const char* transport_shown;
+  const char* gathering_log;
+  const char* gathering_shown;
+};
+
+// Runs one such block; false when it failed (and has reported).
+bool GatherAndSend(Reporter& r, const BlockTexts& texts, const std::function<void()>& block) {
+  try {
+    block();
+    return true;
+  } catch (const TransportError& e) {
+    LogAndReport(r, texts.transport_log, e.Message(), texts.transport_shown);
+  } catch (const std::exception& e) {
+    LogAndReport(r, texts.gathering_log, e.what(), texts.gathering_shown);
+  }
+  return false;
+}
+
+// The reply's elements into the lists, with the window's progress and
+// count lines shown as each list begins and ends.
+class ReplyProgress : public wire::ReplySink {
+ public:
+  ReplyProgress(Display& display, ServerLists& lists) : display_(display), collector_(lists) {}
+
+  void OnCount(wire::ReplyList list, int32_t count) override {
+    collector_.OnCount(list, count);
+    // Counts are shown as received, negative ones too.
+    switch (list) {
+      case wire::ReplyList::FtpServers:
+        break;
+      case wire::ReplyList::ForeignFiles:
+        display_.ShowStatus("   файлов не принадлежащих системе " + std::to_string(count));
+        break;
+      case wire::ReplyList::FilesToUpdate:
+        display_.ShowStatus("   файлов подлежащих обновлению " + std::to_string(count));
+        break;
+      case wire::ReplyList::NewDataSources:
+        display_.ShowStatus("   новых источников данных " + std::to_string(count));
+        break;
+      case wire::ReplyList::FilesToDelete:
+        display_.ShowStatus("   файлов к принудительному удалению " + std::to_string(count));
+        break;
+    }
+  }
+  void OnListEnd(wire::ReplyList list) override {
+    switch (list) {
+      case wire::ReplyList::FtpServers:
+        display_.SetStageProgress(25);
+        break;
+      case wire::ReplyList::ForeignFiles:
+        display_.SetStageProgress(50);
+        break;
+      case wire::ReplyList::FilesToUpdate:
+        display_.SetStageProgress(75);
+        break;
+      default:
+        break;
+    }
+  }
+  void OnFtpServer(std::string entry) override { collector_.OnFtpServer(std::move(entry)); }
+  void OnForeignFile(std::string path) override { collector_.OnForeignFile(std::move(path)); }
+  void OnFileToUpdate(std::string remote, std::string local) override {
+    collector_.OnFileToUpdate(std::move(remote), std::move(local));
+  }
+  void OnNewDataSource(TDBAlias source) override { collector_.OnNewDataSource(std::move(source)); }
+  void OnFileToDelete(std::string path) override { collector_.OnFileToDelete(std::move(path)); }
+
+ private:
+  Display& display_;
+  wire::ListCollector collector_;
+};
+
+// Feeds the reply reader with what arrives until the last list is complete.
+// What follows it is left unread.
+void ReadReply(Connection& c, wire::ReplySink& sink) {
+  wire::ReplyReader reader(sink);
+  std::unique_ptr<char[]> block(new char[Connection::kReceiveBlock]);
+  for (;;) {
+    size_t n = c.ReadSome(block.get(), Connection::kReceiveBlock);
+    if (n == 0) throw TransportError(transport_text::kConnectionClosed);
+    switch (reader.Feed(std::string_view(block.get(), n))) {
+      case wire::ReplyReader::Result::Done:
+        return;
+      case wire::ReplyReader::Result::LineTooLong:
+        throw TransportError(transport_text::kMaxLineLength);
+      case wire::ReplyReader::Result::NeedMore:
+        break;
+    }
   }
 }
 
-bool Converse(SessionServices& s, Connection& c, ServerLists& lists) {
+bool Converse(Reporter& r, Machine& m, Connection& c, ServerLists& lists) {
   CloseWhenDone closer(c);
   SendInt32(c, 1);
-  SendLine(c, protocol::kProtocolId);
-  std::string server_id = ReadLine(c);
-  if (UpperCp1251(server_id) != UpperCp1251(protocol::kProtocolId)) {
-    s.log.WriteLog("Несоответствие версий протокола: К:\"" + std::string(protocol::kProtocolId) + "\" и C:\"" +
+  SendLine(c, wire::kProtocolId);
+  std::string server_id = c.ReadLine(wire::kMaxLineLength);
+  if (UpperCp1251(server_id) != UpperCp1251(wire::kProtocolId)) {
+    r.log.WriteLog("Несоответствие версий протокола: К:\"" + std::string(wire::kProtocolId) + "\" и C:\"" +
                    server_id + "\".");
   }
-  s.display.ShowStatus("Передаем информацию серверу");
-  s.display.SetStageProgress(0);
+  r.display.ShowStatus("Передаем информацию серверу");
+  r.display.SetStageProgress(0);
 
-  InstallationSettings settings(s.registry, s.clock);
+  InstallationSettings settings(m.registry, m.clock);
   try {
+    // The suite code goes out before the user identifier is read.
     SendLine(c, settings.GetSuiteCode());
     SendLine(c, settings.GetUserID());
   } catch (const TransportError& e) {
-    Fail(s, "Ошибка при передаче типа или имени клиента", e.Message(), "Ошибка при передаче данных о Вашем компьютере");
+    LogAndReport(r, "Ошибка при передаче типа или имени клиента", e.Message(),
+                 "Ошибка при передаче данных о Вашем компьютере");
     return false;
   } catch (const MException& e) {
-    Fail(s, "Ошибка при чтении реестра при поиске типа и имени клиента", e.Message(),
-         "Ошибка сбора данных о Вашем компьютере");
+    LogAndReport(r, "Ошибка при чтении реестра при поиске типа и имени клиента", e.Message(),
+                 "Ошибка сбора данных о Вашем компьютере");
     return false;
   }
-  s.display.SetStageProgress(30);
+  r.display.SetStageProgress(30);
 
-  try {
-    std::vector<TLocalFileInfo> files = CollectLocalFiles(settings);
-    SendInt32(c, static_cast<int32_t>(files.size()));
-    for (const TLocalFileInfo& f : files) {
-      SendUInt32(c, f.CRC);
-      SendLine(c, f.FileName);
-    }
-  } catch (const TransportError& e) {
-    Fail(s, "Ошибка при передаче имен файлов", e.Message(), "Ошибка при передаче данных на сервер");
-    return false;
-  } catch (const std::exception& e) {
-    Fail(s, "Ошибка при сборе информации о файлах", e.what(), "Ошибка при сборе информации");
+  static constexpr BlockTexts kFiles{"Ошибка при передаче имен файлов", "Ошибка при передаче данных на сервер",
+                                     "Ошибка при сборе информации о файлах", "Ошибка при сборе информации"};
+  if (!GatherAndSend(r, kFiles, [&] {
+        std::vector<TLocalFileInfo> files = CollectLocalFiles(settings);
+        SendInt32(c, static_cast<int32_t>(files.size()));
+        for (const TLocalFileInfo& f : files) {
+          SendUInt32(c, f.CRC);
+          SendLine(c, f.FileName);
+        }
+      })) {
     return false;
   }
-  s.display.SetStageProgress(60);
+  r.display.SetStageProgress(60);
 
-  try {
-    std::vector<TDBAlias> sources = CollectDataSources(s.registry, s.aliases);
-    SendInt32(c, static_cast<int32_t>(sources.size()));
-    for (const TDBAlias& a : sources) {
-      SendInt32(c, a.Kind);
-      SendLine(c, a.Name);
-      SendLine(c, a.Database);
-      SendLine(c, a.Server);
-    }
-  } catch (const TransportError& e) {
-    Fail(s, "Ошибка при передаче алиасов", e.Message(), "Ошибка при передаче данных на сервер");
-    return false;
-  } catch (const std::exception& e) {
-    Fail(s, "Ошибка при сборе информации об алиасах", e.what(), "Ошибка при сборе информации");
+  static constexpr BlockTexts kSources{"Ошибка при передаче алиасов", "Ошибка при передаче данных на сервер",
+                                       "Ошибка при сборе информации об алиасах", "Ошибка при сборе информации"};
+  if (!GatherAndSend(r, kSources, [&] {
+        std::vector<TDBAlias> sources = CollectDataSources(m.registry, m.aliases);
+        SendInt32(c, static_cast<int32_t>(sources.size()));
+        for (const TDBAlias& a : sources) {
+          SendInt32(c, a.Kind);
+          SendLine(c, a.Name);
+          SendLine(c, a.Database);
+          SendLine(c, a.Server);
+        }
+      })) {
     return false;
   }
-  s.display.SetStageProgress(100);
-  s.display.SetOverallProgress(25);
-  s.display.ShowStatus("Ждем ответа сервера");
-  s.display.SetStageProgress(0);
+  r.display.SetStageProgress(100);
+  r.display.SetOverallProgress(25);
+  r.display.ShowStatus("Ждем ответа сервера");
+  r.display.SetStageProgress(0);
 
-  ReadLines(c, ReadInt32(c), lists.FtpServers);
-
-  s.display.SetStageProgress(25);
-  int32_t n = ReadInt32(c);
-  s.display.ShowStatus("   файлов не принадлежащих системе " + std::to_string(n));
-  ReadLines(c, n, s.foreign_files);
-
-  s.display.SetStageProgress(50);
-  n = ReadInt32(c);
-  lists.UpdateCount = n;
-  s.display.ShowStatus("   файлов подлежащих обновлению " + std::to_string(n));
-  ReadLines(c, n, lists.FilesToUpdate, 2);
-
-  s.display.SetStageProgress(75);
-  n = ReadInt32(c);
-  s.display.ShowStatus("   новых источников данных " + std::to_string(n));
-  for (int32_t i = 0; i < n; ++i) {
-    TDBAlias a;
-    a.Kind = static_cast<uint8_t>(ReadInt32(c) & 0xFF);
-    a.Name = ReadLine(c);
-    a.Database = ReadLine(c);
-    a.Server = ReadLine(c);
-    lists.NewDataSources.push_back(std::move(a));
-  }
-
-  n = ReadInt32(c);
-  s.display.ShowStatus("   файлов к принудительному удалению " + std::to_string(n));
-  ReadLines(c, n, lists.FilesToDelete);
+  ReplyProgress progress(r.display, lists);
+  ReadReply(c, progress);
   return true;
 }
 
 }  // namespace
 
-bool ExchangeWithServer(SessionServices& s, Connection& server, ServerLists& lists) {
-  server.AttachLog(&s.tcp_log);
-  s.display.SetOverallProgress(10);
+bool ExchangeWithServer(Reporter& reporter, Machine& machine, TrafficLog& tcp_log, Connection& server,
+                        ServerLists& lists) {
+  server.AttachLog(&tcp_log);
+  reporter.display.SetOverallProgress(10);
   try {
-    return Converse(s, server, lists);
+    return Converse(reporter, machine, server, lists);
   } catch (const TransportError& e) {
-    Fail(s, "Соединение с сервером (TCP) было сброшено.", e.Message(), "Соединение с сервером было сброшено.");
+    LogAndReport(reporter, "Соединение с сервером (TCP) было сброшено.", e.Message(),
+                 "Соединение с сервером было сброшено.");
   } catch (const std::exception& e) {
-    s.display.ReportFailure("Внутренняя ошибка приложения: " + std::string(e.what()));
+    reporter.display.ReportFailure("Внутренняя ошибка приложения: " + std::string(e.what()));
   }
   return false;
 }

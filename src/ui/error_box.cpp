@@ -1,6 +1,6 @@
 #include "ui/error_box.h"
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "ui/app_texts.h"
 
 namespace ulmar {

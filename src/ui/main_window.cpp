@@ -6,7 +6,7 @@
 
 #include <commctrl.h>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "ui/control_ids.h"
 #include "ui/error_box.h"
 
@@ -267,16 +267,16 @@ void MainWindow::ClearStatus() {
 
 void MainWindow::ReportFailure(const std::string& text) {
   ShowStatus(text);
-  SetVerdict(Verdict::Failed);
+  SetStatusColour(StatusColour::Failed);
 }
 
 void MainWindow::ReportSuccess(const std::string& text) {
   ShowStatus(text);
-  SetVerdict(Verdict::Succeeded);
+  SetStatusColour(StatusColour::Succeeded);
 }
 
-void MainWindow::SetVerdict(Verdict verdict) {
-  verdict_ = verdict;
+void MainWindow::SetStatusColour(StatusColour colour) {
+  status_colour_ = colour;
   InvalidateRect(Control(ids::kLogBox), nullptr, TRUE);
 }
 
@@ -285,7 +285,11 @@ void MainWindow::StartCountdown() {
   ShowWindow(Control(ids::kLbCounter), SW_SHOW);
 }
 
-void MainWindow::ShowCleanupOffer() { ShowWindow(Control(ids::kGarbageButton), SW_SHOW); }
+void MainWindow::ShowCleanupOffer(const std::vector<std::string>& foreign_files, const std::string& install_dir) {
+  foreign_files_ = foreign_files;
+  install_dir_ = install_dir;
+  ShowWindow(Control(ids::kGarbageButton), SW_SHOW);
+}
 
 void MainWindow::ShowConfirmation() {
   ShowWindow(Control(ids::kGarbageButton), SW_HIDE);
@@ -393,14 +397,14 @@ LRESULT MainWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM
       if (reinterpret_cast<HWND>(lparam) == Control(ids::kLogBox)) {
         HDC dc = reinterpret_cast<HDC>(wparam);
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-        switch (verdict_) {
-          case Verdict::Failed:
+        switch (status_colour_) {
+          case StatusColour::Failed:
             SetBkColor(dc, kFailureColour);
             return reinterpret_cast<LRESULT>(failure_brush_);
-          case Verdict::Succeeded:
+          case StatusColour::Succeeded:
             SetBkColor(dc, kSuccessColour);
             return reinterpret_cast<LRESULT>(success_brush_);
-          case Verdict::Running:
+          case StatusColour::Running:
             SetBkColor(dc, GetSysColor(COLOR_WINDOW));
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
         }

@@ -34,7 +34,7 @@ class MainWindow : public Display, public CleanupView {
   void ReportFailure(const std::string& text) override;
   void ReportSuccess(const std::string& text) override;
   void StartCountdown() override;
-  void ShowCleanupOffer() override;
+  void ShowCleanupOffer(const std::vector<std::string>& foreign_files, const std::string& install_dir) override;
   void ProcessMessages() override;
 
   // The clean-up dialog's view.
@@ -43,16 +43,16 @@ class MainWindow : public Display, public CleanupView {
   void Warning(const std::string& text) override;
   void CloseWindow() override;
 
-  // State the session leaves in the window.
-  std::vector<std::string>& ForeignFiles() { return foreign_files_; }
-  std::string& InstallDir() { return install_dir_; }
+  // What the clean-up offer was given.
+  const std::vector<std::string>& ForeignFiles() const { return foreign_files_; }
+  const std::string& InstallDir() const { return install_dir_; }
 
   // Handlers of the two clean-up buttons, installed by the clean-up dialog.
   std::function<void()> on_garbage_button;
   std::function<void()> on_gab_del;
 
  private:
-  enum class Verdict { Running, Failed, Succeeded };
+  enum class StatusColour { Running, Failed, Succeeded };
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -61,7 +61,7 @@ class MainWindow : public Display, public CleanupView {
   void OnStartTimer();
   void OnStopTimer();
   void RequestClose();
-  void SetVerdict(Verdict verdict);
+  void SetStatusColour(StatusColour colour);
 
   HINSTANCE instance_;
   std::function<void()> run_session_;
@@ -71,7 +71,7 @@ class MainWindow : public Display, public CleanupView {
   HICON ok_glyph_ = nullptr;
   HBRUSH failure_brush_ = nullptr;
   HBRUSH success_brush_ = nullptr;
-  Verdict verdict_ = Verdict::Running;
+  StatusColour status_colour_ = StatusColour::Running;
   int status_lines_ = 0;
   int countdown_ = 10;
   bool session_running_ = false;

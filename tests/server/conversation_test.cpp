@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "session/protocol.h"
+#include "wire/elements.h"
 
 namespace ulmar::server {
 namespace {
 
-using protocol::EncodeInt32;
-using protocol::EncodeLine;
-using protocol::EncodeUInt32;
+using wire::EncodeInt32;
+using wire::EncodeLine;
+using wire::EncodeUInt32;
 
 // Writes down every element the reader hands over.
 class RecordingSink : public InventorySink {
@@ -70,7 +70,7 @@ TEST(ServerConversation, CountsOfZeroOrLessCarryNothing) {
 }
 
 TEST(ServerConversation, BrokenInventoriesFailWithAReason) {
-  std::string long_line(protocol::kMaxLineLength + 1, 'x');
+  std::string long_line(wire::kMaxLineLength + 1, 'x');
   struct Case {
     std::string bytes;
     std::string reason;
@@ -107,7 +107,7 @@ TEST(ServerConversation, AnInventoryAboveTheByteLimitFails) {
 TEST(ServerConversation, ALineOfExactlyTheLimitIsAccepted) {
   RecordingSink sink;
   InventoryReader reader(sink, {});
-  std::string name(protocol::kMaxLineLength, 'n');
+  std::string name(wire::kMaxLineLength, 'n');
   EXPECT_EQ(reader.Feed(Opening() + EncodeInt32(1) + EncodeUInt32(1) + name + "\n" + EncodeInt32(0)),
             InventoryReader::Result::Done);
 }

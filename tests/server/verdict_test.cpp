@@ -31,13 +31,13 @@ TEST(Verdict, OutdatedMissingForeignAndDeletedFilesAreToldApart) {
   b.AddFile(0x07, "Data\\orders.db");                 // kept
   b.AddFile(0x08, "bin\\OLD.dll");                    // deleted by force
   b.AddFile(0x09, "Bin\\x.dll.ulmar-partial");        // a download under way
-  Verdict v = b.Finish();
-  EXPECT_EQ(v.ftp_servers, (Lines{"127.0.0.1/student", "127.0.0.2"}));
-  EXPECT_EQ(v.foreign_files, (Lines{"junk.tmp"}));
-  EXPECT_EQ(v.files_to_update, (Lines{"readme.txt", "README.TXT", "\xD0\xE0\xE1\xEE\xF2\xE0.doc",
+  ServerLists v = b.Finish();
+  EXPECT_EQ(v.FtpServers, (Lines{"127.0.0.1/student", "127.0.0.2"}));
+  EXPECT_EQ(v.ForeignFiles, (Lines{"junk.tmp"}));
+  EXPECT_EQ(v.FilesToUpdate, (Lines{"readme.txt", "README.TXT", "\xD0\xE0\xE1\xEE\xF2\xE0.doc",
                                       "\xF0\xE0\xE1\xEE\xF2\xE0.DOC", "Forms\\main.frm", "Forms\\main.frm"}));
-  EXPECT_EQ(v.files_to_delete, (Lines{"bin\\OLD.dll"}));
-  EXPECT_TRUE(v.new_data_sources.empty());
+  EXPECT_EQ(v.FilesToDelete, (Lines{"bin\\OLD.dll"}));
+  EXPECT_TRUE(v.NewDataSources.empty());
 }
 
 TEST(Verdict, AFileReportedTwiceInOtherCaseCountsOnce) {
@@ -47,10 +47,10 @@ TEST(Verdict, AFileReportedTwiceInOtherCaseCountsOnce) {
   b.AddFile(2, "A.DLL");
   b.AddFile(3, "Bin\\old.dll");
   b.AddFile(3, "BIN\\OLD.DLL");
-  Verdict v = b.Finish();
-  EXPECT_EQ(v.files_to_update, (Lines{"a.dll", "a.dll"}));
-  EXPECT_EQ(v.files_to_delete, (Lines{"Bin\\old.dll"}));
-  EXPECT_TRUE(v.foreign_files.empty());
+  ServerLists v = b.Finish();
+  EXPECT_EQ(v.FilesToUpdate, (Lines{"a.dll", "a.dll"}));
+  EXPECT_EQ(v.FilesToDelete, (Lines{"Bin\\old.dll"}));
+  EXPECT_TRUE(v.ForeignFiles.empty());
 }
 
 TEST(Verdict, TheClientsOwnExecutableIsStagedBesideIt) {
@@ -71,9 +71,9 @@ TEST(Verdict, TheClientsOwnExecutableIsStagedBesideIt) {
   for (const Case& c : cases) {
     VerdictBuilder b(MakeRelease({{"Updater\\UlmarUpdater.exe", 7}}, m));
     for (auto& [name, crc] : c.inventory) b.AddFile(crc, name);
-    Verdict v = b.Finish();
-    EXPECT_EQ(v.files_to_update, c.updates) << c.what;
-    EXPECT_TRUE(v.foreign_files.empty()) << c.what;  // the staged name never is
+    ServerLists v = b.Finish();
+    EXPECT_EQ(v.FilesToUpdate, c.updates) << c.what;
+    EXPECT_TRUE(v.ForeignFiles.empty()) << c.what;  // the staged name never is
   }
 }
 
@@ -88,22 +88,22 @@ TEST(Verdict, DataSourcesTheClientLacksOrHasOtherwiseAreSent) {
   b.AddDataSource({"Reports", "reports", "old-server", UserDsn});   // other server
   b.AddDataSource({"STAFF", "C:\\ULMAR\\STAFF", "", UserDsn});      // other kind
   b.AddDataSource({"Private", "mine", "pc", UserDsn});              // not the release's business
-  Verdict v = b.Finish();
-  ASSERT_EQ(v.new_data_sources.size(), 3u);
-  EXPECT_EQ(v.new_data_sources[0].Name, "Reports");
-  EXPECT_EQ(v.new_data_sources[0].Server, "dbsrv02");
-  EXPECT_EQ(v.new_data_sources[1].Name, "STAFF");
-  EXPECT_EQ(v.new_data_sources[1].Kind, ParadoxAlias);
-  EXPECT_EQ(v.new_data_sources[2].Name, "Budget");
+  ServerLists v = b.Finish();
+  ASSERT_EQ(v.NewDataSources.size(), 3u);
+  EXPECT_EQ(v.NewDataSources[0].Name, "Reports");
+  EXPECT_EQ(v.NewDataSources[0].Server, "dbsrv02");
+  EXPECT_EQ(v.NewDataSources[1].Name, "STAFF");
+  EXPECT_EQ(v.NewDataSources[1].Kind, ParadoxAlias);
+  EXPECT_EQ(v.NewDataSources[2].Name, "Budget");
 }
 
 TEST(Verdict, TheWireFormIsTheFiveListsInOrder) {
-  Verdict v;
-  v.ftp_servers = {"ftp1"};
-  v.files_to_update = {"a\\b.dll", "a\\b.dll"};
-  v.new_data_sources = {{"N", "D", "S", ParadoxAlias}};
-  v.files_to_delete = {"x", "y"};
-  EXPECT_EQ(EncodeVerdict(v), std::string("\0\0\0\1ftp1\r\n"
+  ServerLists v;
+  v.FtpServers = {"ftp1"};
+  v.FilesToUpdate = {"a\\b.dll", "a\\b.dll"};
+  v.NewDataSources = {{"N", "D", "S", ParadoxAlias}};
+  v.FilesToDelete = {"x", "y"};
+  EXPECT_EQ(wire::EncodeServerLists(v), std::string("\0\0\0\1ftp1\r\n"
                                           "\0\0\0\0"
                                           "\0\0\0\1a\\b.dll\r\na\\b.dll\r\n"
                                           "\0\0\0\1\0\0\0\2N\r\nD\r\nS\r\n"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "datasources/inventory.h"
-#include "log/errors.h"
+#include "datasources/collect.h"
+#include "base/errors.h"
 #include "unit/fake_registry.h"
 #include "unit/temp_dir.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "log/errors.h"
+#include "base/errors.h"
 
 namespace ulmar {
 namespace {

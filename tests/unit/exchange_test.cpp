@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "session/exchange.h"
-#include "session/protocol.h"
+#include "wire/elements.h"
 #include "unit/loopback.h"
 #include "unit/session_fixture.h"
 
@@ -15,7 +15,7 @@ using Peer = testing::ScriptedPeer;
 const std::string kOpening = std::string("\0\0\0\1", 4) + "repl.client-server.v.0.2\r\n";
 const std::string kServerId = "repl.client-server.v.0.2\r\n";
 
-std::string Int(int32_t v) { return protocol::EncodeInt32(v); }
+std::string Int(int32_t v) { return wire::EncodeInt32(v); }
 
 class ExchangeTest : public testing::SessionFixture {
  public:
@@ -72,16 +72,15 @@ TEST_F(ExchangeTest, ListsAreReadAsReceivedNegativeCountsReadNothingKindsKeepThe
                             "D\r\r\n" + "S\r\n" + Int(1) + "old.txt\r\n" + "trailing bytes are ignored";
   Peer peer({Peer::Receive(30), Peer::Send("REPL.CLIENT-SERVER.V.0.2\r\n"), Peer::ReceiveLines(2), Peer::Receive(8),
              Peer::Send(reply), Peer::ReceiveAll()});
-  SessionServices s = Services(peer.Port());
-  s.log.start_log(exe_dir + "Logs\\short.log");
-  Connection c(nullptr, s.limits);
+  log.start_log(exe_dir + "Logs\\short.log");
+  Connection c(nullptr, NetworkAt(peer.Port()).limits);
   c.Connect("127.0.0.1", peer.Port());
   ServerLists lists;
-  ASSERT_TRUE(ExchangeWithServer(s, c, lists));
+  ASSERT_TRUE(ExchangeWithServer(reporter, machine, tcp_log, c, lists));
   log.CloseLog();
   EXPECT_FALSE(c.Connected());
   EXPECT_TRUE(lists.FtpServers.empty());
-  EXPECT_EQ(foreign_files, (std::vector<std::string>{"f1", "Bin\\f2"}));
+  EXPECT_EQ(lists.ForeignFiles, (std::vector<std::string>{"f1", "Bin\\f2"}));
   EXPECT_EQ(lists.UpdateCount, -1);
   EXPECT_TRUE(lists.FilesToUpdate.empty());
   ASSERT_EQ(lists.NewDataSources.size(), 1u);

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/exe_path.h"
+#include "base/paths.h"
 
 namespace ulmar {
 namespace {

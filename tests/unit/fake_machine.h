@@ -1,5 +1,5 @@
-// Recording fakes of the ODBC installer and the workstation's processes and
-// shortcut files.
+// Recording fakes of the ODBC installer, the processes the session starts
+// and the INI files it reads and writes.
 #pragma once
 
 #include <map>
@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "platform/odbc_installer.h"
-#include "platform/workstation.h"
+#include "platform/ini_files.h"
+#include "platform/processes.h"
 
 namespace ulmar::testing {
 
@@ -25,18 +26,23 @@ class FakeOdbcInstaller : public OdbcInstaller {
   }
 };
 
-class FakeWorkstation : public Workstation {
+class FakeProcessStarter : public ProcessStarter {
  public:
-  std::vector<std::string> started;    // exe_dir + name of every start
+  std::vector<std::string> started;  // exe_dir + name of every start
   bool companion_starts = true;
-  std::map<std::string, std::string> ini;  // path|section|key -> value
-  std::vector<std::string> writable_folders_of;  // INI paths that can be written
-  std::vector<std::string> writes;
 
   bool RunAndWaitIdle(const std::string& exe_dir, const std::string& name) override {
     started.push_back(exe_dir + name);
     return companion_starts;
   }
+};
+
+class FakeIniFiles : public IniFiles {
+ public:
+  std::map<std::string, std::string> ini;        // path|section|key -> value
+  std::vector<std::string> writable_folders_of;  // INI paths that can be written
+  std::vector<std::string> writes;
+
   std::string ReadIniString(const std::string& path, const std::string& section, const std::string& key,
                             const std::string& default_value) override {
     auto it = ini.find(path + "|" + section + "|" + key);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "platform/registry.h"
 
 namespace ulmar::testing {

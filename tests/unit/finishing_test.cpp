@@ -4,7 +4,7 @@
 
 #include "apply/cleanup.h"
 #include "apply/finishing.h"
-#include "session/protocol.h"
+#include "wire/elements.h"
 #include "unit/loopback.h"
 #include "unit/session_fixture.h"
 
@@ -16,7 +16,7 @@ using Strings = std::vector<std::string>;
 constexpr auto HKLM = RegistryRoot::LocalMachine;
 constexpr auto HKCU = RegistryRoot::CurrentUser;
 
-std::string Int(int32_t v) { return protocol::EncodeInt32(v); }
+std::string Int(int32_t v) { return wire::EncodeInt32(v); }
 std::string Line(const std::string& s) { return s + "\r\n"; }
 
 class FinishingTest : public testing::SessionFixture {
@@ -43,7 +43,7 @@ class FinishingTest : public testing::SessionFixture {
 
 TEST_F(FinishingTest, ASuccessfulSessionEndsGreenWritesTheDateAndCountsDown) {
   Install();
-  workstation.writable_folders_of = {kShortcutPath1};
+  ini_files.writable_folders_of = {kShortcutPath1};
   RunWith({}, Int(0), {});
   Strings tail(display.calls.end() - 4, display.calls.end());
   EXPECT_EQ(tail, (Strings{"overall 95", "success Обновление успешно завершено!", "overall 100", "countdown"}));
@@ -51,9 +51,9 @@ TEST_F(FinishingTest, ASuccessfulSessionEndsGreenWritesTheDateAndCountsDown) {
   EXPECT_EQ(Strings(events.end() - 2, events.end()), (Strings{"Обновлено 0 из 0", "Обновление завершено"}));
   EXPECT_FALSE(log.IsOpen());
   EXPECT_EQ(Value(HKLM, "SOFTWARE\\ULMAR", "LastUpdated"), "08.12.2026");
-  EXPECT_EQ(Value(HKLM, kRunKey, "UlmarUpdater"), window_install_dir + "UlmarUpdater.exe");
-  EXPECT_EQ(workstation.started, (Strings{exe_dir + "replace_ux.exe"}));
-  EXPECT_EQ(workstation.ini.at(std::string(kShortcutPath1) + "|InternetShortcut|URL"),
+  EXPECT_EQ(Value(HKLM, kRunKey, "UlmarUpdater"), install_dir + "\\UlmarUpdater.exe");
+  EXPECT_EQ(processes.started, (Strings{exe_dir + "replace_ux.exe"}));
+  EXPECT_EQ(ini_files.ini.at(std::string(kShortcutPath1) + "|InternetShortcut|URL"),
             "http://support.test/page/support/ulmar");
 }
 
@@ -62,12 +62,13 @@ TEST_F(FinishingTest, ForeignFilesGetTheCleanUpOfferInsteadOfTheCountdown) {
   RunWith({"a\\x.tmp", "b.log"}, Int(0), {});
   EXPECT_EQ(display.calls.back(), "cleanup offer");
   EXPECT_FALSE(Shown("countdown"));
-  EXPECT_EQ(foreign_files, (Strings{"a\\x.tmp", "b.log"}));
+  EXPECT_EQ(display.offered_files, (Strings{"a\\x.tmp", "b.log"}));
+  EXPECT_EQ(display.offered_install_dir, install_dir + "\\");
 }
 
 TEST_F(FinishingTest, AMissingCompanionEndsTheSessionRedWithoutTheDate) {
   Install();
-  workstation.companion_starts = false;
+  processes.companion_starts = false;
   RunWith({}, Int(0), {});
   EXPECT_EQ(display.calls.back(), "failure Репликатор не смог обновить себя!");
   EXPECT_EQ(Events().back(), "Репликатор не смог обновить себя");
@@ -145,16 +146,16 @@ TEST_F(FinishingTest, AnEngineErrorEndsTheSessionWithTheAliasFailure) {
 TEST_F(FinishingTest, TheSupportShortcutIsRewrittenOnlyWhenDifferentAndFallsBackToItsSecondPlace) {
   Install();
   const std::string url = "http://support.test/page/support/ulmar";
-  workstation.ini[std::string(kShortcutPath1) + "|InternetShortcut|URL"] = url;
+  ini_files.ini[std::string(kShortcutPath1) + "|InternetShortcut|URL"] = url;
   RunWith({}, Int(0), {});
-  EXPECT_TRUE(workstation.writes.empty());
+  EXPECT_TRUE(ini_files.writes.empty());
 }
 
 TEST_F(FinishingTest, AMissingFirstShortcutFolderUsesTheSecondPlace) {
   Install();
-  workstation.writable_folders_of = {kShortcutPath2};
+  ini_files.writable_folders_of = {kShortcutPath2};
   RunWith({}, Int(0), {});
-  EXPECT_EQ(workstation.writes, (Strings{kShortcutPath2}));
+  EXPECT_EQ(ini_files.writes, (Strings{kShortcutPath2}));
 }
 
 TEST(Autorun, RewrittenOnlyWhenDifferentAndQuotedWithBlanks) {

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "apply/download.h"
-#include "apply/ftp_client.h"
-#include "apply/ftp_reply.h"
-#include "apply/safe_path.h"
-#include "log/errors.h"
+#include "net/ftp_client.h"
+#include "net/ftp_reply.h"
+#include "base/safe_path.h"
+#include "base/errors.h"
 #include "unit/loopback.h"
 
 namespace ulmar {

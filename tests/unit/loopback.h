@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "session/connection.h"
+#include "net/connection.h"
 
 namespace ulmar::testing {
 

@@ -12,6 +12,8 @@ class RecordingDisplay : public Display {
  public:
   std::vector<std::string> calls;  // e.g. "overall 10", "status text", "failure text"
   int processed = 0;               // ProcessMessages calls
+  std::vector<std::string> offered_files;  // what the clean-up offer was given
+  std::string offered_install_dir;
 
   void SetOverallProgress(int percent) override { calls.push_back("overall " + std::to_string(percent)); }
   void SetStageProgress(int percent) override { calls.push_back("stage " + std::to_string(percent)); }
@@ -20,7 +22,11 @@ class RecordingDisplay : public Display {
   void ReportFailure(const std::string& text) override { calls.push_back("failure " + text); }
   void ReportSuccess(const std::string& text) override { calls.push_back("success " + text); }
   void StartCountdown() override { calls.push_back("countdown"); }
-  void ShowCleanupOffer() override { calls.push_back("cleanup offer"); }
+  void ShowCleanupOffer(const std::vector<std::string>& foreign_files, const std::string& install_dir) override {
+    calls.push_back("cleanup offer");
+    offered_files = foreign_files;
+    offered_install_dir = install_dir;
+  }
   void ProcessMessages() override { ++processed; }
 };
 

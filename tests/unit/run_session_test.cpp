@@ -41,10 +41,9 @@ TEST_F(RunSessionTest, RefusedConnectionIsLoggedAndReported) {
 
 TEST_F(RunSessionTest, ABadServerAddressIsATransportFailure) {
   Install();
-  SessionServices s = Services(8090);
-  s.server_address = "localhost";
-  RunSession(s);
-  log.CloseLog();
+  Network network = NetworkAt(wire::kServerPort);
+  network.server_address = "localhost";
+  Run(network);
   EXPECT_EQ(display.calls.back(), "failure Не удаётся установить соединение с сервером ");
   EXPECT_EQ(Events().back(), "Invalid IPv4 address.");
 }

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "inventory/scan.h"
-#include "log/errors.h"
+#include "base/errors.h"
 #include "unit/temp_dir.h"
 
 namespace ulmar {

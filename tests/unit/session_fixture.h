@@ -7,10 +7,10 @@
 
 #include <filesystem>
 
-#include "session/run_session.h"
+#include "app/run_session.h"
 #include "unit/fake_clock.h"
 #include "unit/fake_registry.h"
-#include "unit/fake_workstation.h"
+#include "unit/fake_machine.h"
 #include "unit/recording_display.h"
 #include "unit/temp_dir.h"
 
@@ -33,19 +33,17 @@ class SessionFixture : public ::testing::Test {
     registry.AddKey(RegistryRoot::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
   }
 
-  SessionServices Services(uint16_t port) {
-    SessionServices s{display,       log,           tcp_log,     ftp_log,           clock,
-                      registry,      *aliases,      odbc,        workstation,       foreign_files,
-                      window_install_dir, exe_dir, "UlmarUpdater.exe", "127.0.0.1", port};
-    s.support_host = "support.test";
-    s.limits.connect_timeout_ms = 500;
-    s.limits.inactivity_limit_ms = 3000;
-    return s;
+  // The update server at port of 127.0.0.1, with short network limits.
+  Network NetworkAt(uint16_t port) {
+    Network n{.tcp_log = tcp_log, .ftp_log = ftp_log, .server_address = "127.0.0.1", .server_port = port};
+    n.limits.connect_timeout_ms = 500;
+    n.limits.inactivity_limit_ms = 3000;
+    return n;
   }
 
-  void Run(uint16_t port) {
-    SessionServices s = Services(port);
-    RunSession(s);
+  void Run(uint16_t port) { Run(NetworkAt(port)); }
+  void Run(Network network) {
+    RunSession(reporter, machine, network, program);
     log.CloseLog();
   }
 
@@ -75,9 +73,16 @@ class SessionFixture : public ::testing::Test {
   FakeRegistry registry;
   std::unique_ptr<AliasConfig> aliases = MakeFileAliasConfig(dir.File("aliases.cfg"));
   FakeOdbcInstaller odbc;
-  FakeWorkstation workstation;
-  std::vector<std::string> foreign_files;
-  std::string window_install_dir;
+  FakeProcessStarter processes;
+  FakeIniFiles ini_files;
+  Reporter reporter{.display = display, .log = log};
+  Machine machine{.registry = registry,
+                  .odbc = odbc,
+                  .aliases = *aliases,
+                  .processes = processes,
+                  .ini_files = ini_files,
+                  .clock = clock};
+  Program program{.exe_dir = exe_dir, .exe_name = "UlmarUpdater.exe", .support_host = "support.test"};
 };
 
 }  // namespace ulmar::testing

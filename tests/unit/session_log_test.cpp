@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "log/session_log.h"
 #include "unit/fake_clock.h"
 #include "unit/temp_dir.h"

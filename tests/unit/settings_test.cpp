@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "inventory/settings.h"
-#include "log/errors.h"
+#include "base/errors.h"
 #include "unit/fake_clock.h"
 #include "unit/fake_registry.h"
 #include "unit/temp_dir.h"

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "ui/app_texts.h"
 #include "ui/control_ids.h"
 #include "ui/main_window.h"

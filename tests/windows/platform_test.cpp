@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "platform/clock.h"
 #include "platform/exe_path.h"
 #include "platform/file.h"

@@ -8,7 +8,7 @@
 
 #include "inventory/crc32.h"
 #include "inventory/scan.h"
-#include "log/errors.h"
+#include "base/errors.h"
 #include "unit/temp_dir.h"
 
 namespace ulmar {

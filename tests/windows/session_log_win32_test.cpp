@@ -5,7 +5,7 @@
 
 #include <regex>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "log/session_log.h"
 #include "platform/system_error.h"
 #include "unit/temp_dir.h"

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "platform/file.h"
 #include "platform/system_error.h"
 

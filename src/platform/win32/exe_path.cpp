@@ -5,6 +5,8 @@
 
 #include "platform/exe_path.h"
 
+#include "base/paths.h"
+
 namespace ulmar {
 
 namespace {

@@ -1,7 +1,7 @@
 // Files through the Win32 API (ANSI functions, code page 1251 paths).
 #include <windows.h>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "platform/file.h"
 #include "platform/system_error.h"
 

@@ -1,14 +1,13 @@
-// Processes and INI files through the Win32 API.
+// Starting programs through the Win32 API.
 #include <windows.h>
 
-#include <vector>
-
-#include "platform/workstation.h"
+#include "platform/processes.h"
+#include "platform/win32/handles.h"
 
 namespace ulmar {
 namespace {
 
-class Win32Workstation : public Workstation {
+class Win32ProcessStarter : public ProcessStarter {
  public:
   bool RunAndWaitIdle(const std::string& exe_dir, const std::string& name) override {
     STARTUPINFOA startup{};
@@ -22,28 +21,15 @@ class Win32Workstation : public Workstation {
                         exe_dir.c_str(), &startup, &process)) {
       return false;
     }
-    WaitForInputIdle(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    UniqueHandle thread(process.hThread);
+    UniqueHandle started(process.hProcess);
+    WaitForInputIdle(started.get(), INFINITE);
     return true;
-  }
-
-  std::string ReadIniString(const std::string& path, const std::string& section, const std::string& key,
-                            const std::string& default_value) override {
-    std::vector<char> buffer(4096);
-    DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(), buffer.data(),
-                                       static_cast<DWORD>(buffer.size()), path.c_str());
-    return std::string(buffer.data(), n);
-  }
-
-  bool WriteIniString(const std::string& path, const std::string& section, const std::string& key,
-                      const std::string& value) override {
-    return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) != FALSE;
   }
 };
 
 }  // namespace
 
-std::unique_ptr<Workstation> MakeSystemWorkstation() { return std::make_unique<Win32Workstation>(); }
+std::unique_ptr<ProcessStarter> MakeSystemProcessStarter() { return std::make_unique<Win32ProcessStarter>(); }
 
 }  // namespace ulmar

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "log/errors.h"
+#include "base/errors.h"
 #include "platform/registry.h"
 
 namespace ulmar {
