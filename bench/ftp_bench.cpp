@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "apply/partial_file.h"
 #include "net/ftp_client.h"
 #include "base/errors.h"
 #include "platform/file.h"
@@ -20,7 +21,9 @@ int main(int argc, char** argv) {
     ftp.Connect();
     ftp.ChangeDirectory(argv[3]);
     auto start = std::chrono::steady_clock::now();
-    ftp.FetchFile(argv[4], argv[5]);
+    ulmar::PartialFile file(argv[5]);
+    ftp.Retrieve(argv[4], file);
+    file.Commit();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ftp.Disconnect();
     std::printf("%.3f\n", seconds);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <optional>
 
+#include "apply/partial_file.h"
 #include "net/ftp_client.h"
 #include "base/safe_path.h"
 #include "inventory/scan.h"
@@ -68,13 +69,12 @@ void FetchOne(const std::string& install_dir, FtpClient& ftp, const std::string&
     if (!DirectoryExists(dir)) CreateDirectories(dir);
   }
   size_t remote_slash = remote.rfind('\\');
-  if (remote_slash == std::string::npos) {
-    ftp.ChangeDirectory(base);
-    ftp.FetchFile(remote, install_dir + local);
-  } else {
-    ftp.ChangeDirectory(base + ToFtpPath(remote.substr(0, remote_slash)));
-    ftp.FetchFile(remote.substr(remote_slash + 1), install_dir + local);
-  }
+  const bool at_top = remote_slash == std::string::npos;
+  ftp.ChangeDirectory(at_top ? base : base + ToFtpPath(remote.substr(0, remote_slash)));
+  const std::string name = at_top ? remote : remote.substr(remote_slash + 1);
+  PartialFile file(install_dir + local);
+  ftp.Retrieve(name, file);
+  file.Commit();
 }
 
 }  // namespace

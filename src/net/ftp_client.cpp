@@ -5,9 +5,7 @@
 #include <memory>
 
 #include "base/errors.h"
-#include "base/partial_file.h"
 #include "base/text.h"
-#include "platform/file.h"
 
 namespace ulmar {
 namespace {
@@ -106,49 +104,30 @@ bool FtpClient::Connected() { return control_.Connected(); }
 
 void FtpClient::ChangeDirectory(const std::string& path) { Expect(Command("CWD " + path), {200, 250}); }
 
-void FtpClient::FetchFile(const std::string& remote_name, const std::string& local_path) {
-  const std::string partial = local_path + kPartialSuffix;
-  // Created before anything is sent: a folder that cannot be written fails
-  // here, as a local failure.
-  File file = File::CreateForWrite(partial);
-  bool done = false;
+void FtpClient::Retrieve(const std::string& remote_name, ByteSink& sink) {
+  std::string host;
+  uint16_t port = 0;
+  FtpReply pasv = Command("PASV");
+  Expect(pasv, {227});
+  ParsePassiveReply(pasv.Text(), &host, &port);
+  NetworkLimits data_limits = limits_;
+  data_limits.connect_timeout_ms = limits::kFtpConnectTimeoutMs;
+  Connection data(idle_, data_limits);
   try {
-    std::string host;
-    uint16_t port = 0;
-    FtpReply pasv = Command("PASV");
-    Expect(pasv, {227});
-    ParsePassiveReply(pasv.Text(), &host, &port);
-    NetworkLimits data_limits = limits_;
-    data_limits.connect_timeout_ms = limits::kFtpConnectTimeoutMs;
-    Connection data(idle_, data_limits);
-    try {
-      data.Connect(host, port);
-    } catch (const TransportError& e) {
-      throw FtpError(e.Message());
-    }
-    Expect(Command("RETR " + remote_name), {125, 150, 154});
-    ReceiveData(data, file);
-    // The data went to disk in ReceiveData; close before the final reply.
-    data.Disconnect();
-    Expect(ReadReply(), {226, 225, 250});
-    file.Close();
-    ReplaceFileWith(partial, local_path);
-    done = true;
-  } catch (...) {
-    if (!done) {
-      try {
-        file.Close();
-      } catch (...) {
-      }
-      DeleteFileAt(partial);
-    }
-    throw;
+    data.Connect(host, port);
+  } catch (const TransportError& e) {
+    throw FtpError(e.Message());
   }
+  Expect(Command("RETR " + remote_name), {125, 150, 154});
+  ReceiveData(data, sink);
+  // Every byte went to the sink; close before the final reply.
+  data.Disconnect();
+  Expect(ReadReply(), {226, 225, 250});
 }
 
-// Copies every byte of the data connection into the file until the server
+// Hands every byte of the data connection to the sink until the server
 // closes it. Large receives: under Wine every small one is expensive.
-void FtpClient::ReceiveData(Connection& data, File& file) {
+void FtpClient::ReceiveData(Connection& data, ByteSink& sink) {
   std::unique_ptr<char[]> block(new char[kReceiveBlock]);
   for (bool more = true; more;) {
     // Fill the block before writing it: fewer, larger writes.
@@ -166,7 +145,7 @@ void FtpClient::ReceiveData(Connection& data, File& file) {
       }
       filled += n;
     }
-    if (filled > 0) file.Write(std::string_view(block.get(), filled));
+    if (filled > 0) sink.Write(std::string_view(block.get(), filled));
   }
 }
 

@@ -1,20 +1,29 @@
 // Our FTP client (RFC 959) over the network layer: port 21, passive mode,
 // binary type, automatic log-in. The control connection is written to the
 // FTP traffic log from its first byte; data connections are not logged.
-// Failures on the network side raise FtpError; local file failures raise
-// InOutError.
+// Failures on the network side raise FtpError; what the sink of a transfer
+// raises passes through unchanged. It knows nothing of files: a retrieved
+// file's bytes go to a sink the caller gives.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
-#include "net/ftp_reply.h"
 #include "log/traffic_log.h"
-#include "platform/file.h"
 #include "net/connection.h"
+#include "net/ftp_reply.h"
 
 namespace ulmar {
+
+// Where the bytes of a retrieved file go, in order.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Raises to abandon the transfer.
+  virtual void Write(std::string_view bytes) = 0;
+};
 
 class FtpClient {
  public:
@@ -32,9 +41,11 @@ class FtpClient {
   bool Connected();
   // "CWD path": 200 or 250.
   void ChangeDirectory(const std::string& path);
-  // Fetches remote_name into local_path through a partial file beside it;
-  // the old local file stays as it was unless the whole transfer succeeds.
-  void FetchFile(const std::string& remote_name, const std::string& local_path);
+  // "RETR remote_name" over a passive data connection: every byte goes to
+  // sink, and the call returns once the server's final reply says the
+  // transfer is complete. The sink must not take the bytes for good before
+  // then: a failure after the last byte is still a failure.
+  void Retrieve(const std::string& remote_name, ByteSink& sink);
   // Sends QUIT while connected (its answer read only if it comes within
   // 10 ms), then closes. Raises FtpError when that fails.
   void Disconnect();
@@ -45,7 +56,7 @@ class FtpClient {
   // A reply whose code is not among the expected ones becomes an FtpError
   // with the reply's text.
   static void Expect(const FtpReply& reply, std::initializer_list<int> codes);
-  void ReceiveData(Connection& data, File& file);
+  void ReceiveData(Connection& data, ByteSink& sink);
 
   std::function<void()> idle_;
   TrafficLog* log_;

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "apply/download.h"
+#include "apply/partial_file.h"
 #include "net/ftp_client.h"
 #include "net/ftp_reply.h"
 #include "base/safe_path.h"
 #include "base/errors.h"
 #include "unit/loopback.h"
+#include "unit/temp_dir.h"
 
 namespace ulmar {
 namespace {
@@ -98,6 +100,27 @@ TEST(Download, ProgressRoundsHalvesToEven) {
   for (int i = 1; i <= 3; ++i) three.push_back(StageProgress(i, 3));
   EXPECT_EQ(eight, (std::vector<int>{12, 25, 38, 50, 62, 75, 88, 100}));
   EXPECT_EQ(three, (std::vector<int>{33, 67, 100}));
+}
+
+TEST(PartialFile, TheDestinationChangesOnlyOnCommit) {
+  testing::TempDir dir;
+  const std::string destination = dir.File("x.dll");
+  testing::WriteAll(destination, "old");
+  {
+    PartialFile abandoned(destination);
+    abandoned.Write("new, but cut off");
+  }
+  EXPECT_EQ(testing::ReadAll(destination), "old");
+  EXPECT_FALSE(std::filesystem::exists(destination + ".ulmar-partial"));
+  PartialFile complete(destination);
+  complete.Write("new ");
+  complete.Write("file");
+  EXPECT_EQ(testing::ReadAll(destination), "old");
+  complete.Commit();
+  EXPECT_EQ(testing::ReadAll(destination), "new file");
+  EXPECT_FALSE(std::filesystem::exists(destination + ".ulmar-partial"));
+  // A folder that is not there fails before anything is asked of a server.
+  EXPECT_THROW(PartialFile(dir.File("missing") + "/x.dll"), InOutError);
 }
 
 TEST(SafePath, ServerPathsStayInsideTheInstallation) {
