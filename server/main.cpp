@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -49,72 +51,83 @@ int Number(const char* text, const char* option, long low, long high) {
   return static_cast<int>(value);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  ServerOptions options;
-  options.threads = std::max(1u, std::thread::hardware_concurrency());
-  std::string releases_root, log_path;
+// What the command line asks for.
+struct Options {
+  ServerOptions server;
+  std::string releases_root;
+  std::string log_path;  // empty: standard output
   int rescan_s = 5;
+};
+
+// Reads the command line; ends the program after --help (0) or a misuse (2).
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  ServerOptions& server = options.server;
+  server.threads = std::max(1u, std::thread::hardware_concurrency());
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--help" || option == "-h") {
       std::fputs(kUsage, stdout);
-      return 0;
+      std::exit(0);
     }
     if (i + 1 >= argc) Usage(option + " wants a value");
     const char* value = argv[++i];
     if (option == "--releases") {
-      releases_root = value;
+      options.releases_root = value;
     } else if (option == "--listen") {
       std::string listen = value;
       size_t colon = listen.rfind(':');
-      options.address = listen.substr(0, colon);
-      if (colon != std::string::npos) options.port = static_cast<uint16_t>(Number(value + colon + 1, "--listen's port", 0, 65535));
+      server.address = listen.substr(0, colon);
+      if (colon != std::string::npos) server.port = static_cast<uint16_t>(Number(value + colon + 1, "--listen's port", 0, 65535));
     } else if (option == "--log") {
-      log_path = value;
+      options.log_path = value;
     } else if (option == "--threads") {
-      options.threads = Number(value, "--threads", 1, 256);
+      server.threads = Number(value, "--threads", 1, 256);
     } else if (option == "--max-connections") {
-      options.max_connections = Number(value, "--max-connections", 1, 1000000);
+      server.max_connections = Number(value, "--max-connections", 1, 1000000);
     } else if (option == "--idle-limit") {
-      options.idle_limit_s = Number(value, "--idle-limit", 1, 86400);
+      server.idle_limit_s = Number(value, "--idle-limit", 1, 86400);
     } else if (option == "--conversation-limit") {
-      options.conversation_limit_s = Number(value, "--conversation-limit", 1, 86400);
+      server.conversation_limit_s = Number(value, "--conversation-limit", 1, 86400);
     } else if (option == "--max-files") {
-      options.limits.max_files = Number(value, "--max-files", 0, 100000000);
+      server.limits.max_files = Number(value, "--max-files", 0, 100000000);
     } else if (option == "--max-sources") {
-      options.limits.max_data_sources = Number(value, "--max-sources", 0, 100000000);
+      server.limits.max_data_sources = Number(value, "--max-sources", 0, 100000000);
     } else if (option == "--max-inventory-mib") {
-      options.limits.max_bytes = static_cast<size_t>(Number(value, "--max-inventory-mib", 1, 4096)) << 20;
+      server.limits.max_bytes = static_cast<size_t>(Number(value, "--max-inventory-mib", 1, 4096)) << 20;
     } else if (option == "--rescan") {
-      rescan_s = Number(value, "--rescan", 1, 86400);
+      options.rescan_s = Number(value, "--rescan", 1, 86400);
     } else if (option == "--grace") {
-      options.grace_s = Number(value, "--grace", 0, 3600);
+      server.grace_s = Number(value, "--grace", 0, 3600);
     } else {
       Usage("unknown option " + option);
     }
   }
-  if (releases_root.empty()) Usage("--releases is required");
+  if (options.releases_root.empty()) Usage("--releases is required");
+  return options;
+}
 
-  FILE* log_file = stdout;
-  if (!log_path.empty()) {
-    log_file = std::fopen(log_path.c_str(), "a");
-    if (!log_file) {
-      std::fprintf(stderr, "ulmar-update-server: cannot open %s: %s\n", log_path.c_str(), std::strerror(errno));
-      return 1;
-    }
-  }
-  ServerLog log(log_file);
+// The log's file (appended to), standard output when no path is given;
+// null, with a message on standard error, when it cannot be opened.
+FILE* OpenLog(const std::string& path) {
+  if (path.empty()) return stdout;
+  FILE* file = std::fopen(path.c_str(), "a");
+  if (!file) std::fprintf(stderr, "ulmar-update-server: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+  return file;
+}
 
-  // Every conversation holds a socket: allow as many as the system lets us.
+// Every conversation holds a socket: allow as many as the system lets us.
+void RaiseFileLimit() {
   rlimit files{};
   if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
   }
+}
 
-  // Signals are taken by the main thread alone, with sigwait.
+// Signals are taken by the main thread alone, with sigwait: blocked here
+// before any other thread starts, so that every thread inherits the mask.
+sigset_t BlockSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
@@ -122,39 +135,73 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  return signals;
+}
 
-  ReleaseStore releases(releases_root, [&log](const std::string& line) { log.Write(LogTime() + " " + line); });
-  releases.Refresh();
-
-  UpdateServer server(options, releases, log);
+// Binds the server and logs where it listens, or why it cannot.
+bool Listen(UpdateServer& server, const Options& options, ServerLog& log) {
   try {
     server.Listen();
   } catch (const std::exception& e) {
     log.Write(LogTime() + " " + e.what());
-    return 1;
+    return false;
   }
-  log.Write(LogTime() + " listening on " + options.address + ":" + std::to_string(server.port()) + " with " +
-            std::to_string(options.threads) + " threads, releases in " + releases_root);
+  log.Write(LogTime() + " listening on " + options.server.address + ":" + std::to_string(server.port()) + " with " +
+            std::to_string(options.server.threads) + " threads, releases in " + options.releases_root);
+  return true;
+}
 
-  // The releases are looked at again every few seconds; only what changed
-  // is read again (the fingerprint reads no contents).
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool stopping = false, refresh_now = false;
-  std::thread rescanner([&] {
-    std::unique_lock lock(mutex);
-    while (!stopping) {
-      wake.wait_for(lock, std::chrono::seconds(rescan_s), [&] { return stopping || refresh_now; });
-      if (stopping) break;
-      refresh_now = false;
+// A thread that looks at the releases again every few seconds, and at once
+// when asked; only what changed is read again (the fingerprint reads no
+// contents).
+class Rescanner {
+ public:
+  Rescanner(ReleaseStore& releases, int period_s)
+      : releases_(releases), period_s_(period_s), thread_([this] { Run(); }) {}
+  ~Rescanner() { Stop(); }
+
+  void RefreshNow() {
+    std::lock_guard lock(mutex_);
+    refresh_now_ = true;
+    wake_.notify_all();
+  }
+
+  // Returns once the thread has ended.
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      wake_.notify_all();
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      wake_.wait_for(lock, std::chrono::seconds(period_s_), [this] { return stopping_ || refresh_now_; });
+      if (stopping_) break;
+      refresh_now_ = false;
       lock.unlock();
-      releases.Refresh();
+      releases_.Refresh();
       lock.lock();
     }
-  });
+  }
 
-  std::string error;
-  std::thread serving([&] {
+  ReleaseStore& releases_;
+  const int period_s_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  bool refresh_now_ = false;
+  std::thread thread_;  // last: starts once everything it uses is ready
+};
+
+// Runs the server on a thread of its own; error receives what ended it
+// abnormally.
+std::thread StartServing(UpdateServer& server, std::string& error) {
+  return std::thread([&server, &error] {
     try {
       server.Run();
     } catch (const std::exception& e) {
@@ -163,28 +210,42 @@ int main(int argc, char** argv) {
     // Wakes the main thread when the workers end on their own.
     kill(getpid(), SIGTERM);
   });
+}
 
+// Returns on SIGTERM or SIGINT; SIGHUP has the releases looked at at once.
+void WaitForStop(const sigset_t& signals, Rescanner& rescanner) {
   for (;;) {
     int number = 0;
     sigwait(&signals, &number);
-    if (number == SIGHUP) {
-      std::lock_guard lock(mutex);
-      refresh_now = true;
-      wake.notify_all();
-      continue;
-    }
-    break;
+    if (number != SIGHUP) return;
+    rescanner.RefreshNow();
   }
-  log.Write(LogTime() + " stopping: no new conversations, " + std::to_string(options.grace_s) +
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  FILE* log_file = OpenLog(options.log_path);
+  if (!log_file) return 1;
+  ServerLog log(log_file);
+  RaiseFileLimit();
+  const sigset_t signals = BlockSignals();
+
+  ReleaseStore releases(options.releases_root, [&log](const std::string& line) { log.Write(LogTime() + " " + line); });
+  releases.Refresh();
+  UpdateServer server(options.server, releases, log);
+  if (!Listen(server, options, log)) return 1;
+
+  Rescanner rescanner(releases, options.rescan_s);
+  std::string error;
+  std::thread serving = StartServing(server, error);
+  WaitForStop(signals, rescanner);
+  log.Write(LogTime() + " stopping: no new conversations, " + std::to_string(options.server.grace_s) +
             " s for those in flight");
   server.Stop();
   serving.join();
-  {
-    std::lock_guard lock(mutex);
-    stopping = true;
-    wake.notify_all();
-  }
-  rescanner.join();
+  rescanner.Stop();
   if (!error.empty()) {
     log.Write(LogTime() + " " + error);
     return 1;

@@ -4,14 +4,12 @@
 // judged record by record as it arrives (verdict.h) and never held whole.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <cstdio>
-#include <mutex>
 #include <string>
 
 #include "conversation.h"
 #include "release.h"
+#include "server_log.h"
 
 namespace ulmar::server {
 
@@ -31,20 +29,6 @@ struct ServerOptions {
   ConversationLimits limits;
 };
 
-// One line per entry, written whole and flushed; safe from any thread.
-class ServerLog {
- public:
-  explicit ServerLog(FILE* out) : out_(out) {}
-  void Write(const std::string& line);
-
- private:
-  FILE* out_;
-  std::mutex mutex_;
-};
-
-// "2026-12-10 16:09:16", local time.
-std::string LogTime();
-
 class UpdateServer {
  public:
   UpdateServer(ServerOptions options, ReleaseStore& releases, ServerLog& log);
@@ -61,8 +45,6 @@ class UpdateServer {
   void Stop();
 
  private:
-  void Work();
-
   ServerOptions options_;
   ReleaseStore& releases_;
   ServerLog& log_;

@@ -8,6 +8,7 @@
 #include "unit/fake_clock.h"
 #include "unit/loopback.h"
 #include "unit/temp_dir.h"
+#include "unit/wire_sizes.h"
 
 namespace ulmar {
 namespace {
@@ -102,7 +103,7 @@ TEST(Connection, TrafficLogShowsEachWriteEachChunkAndTheCloses) {
   testing::FakeClock clock;
   TrafficLog log(clock);
   log.Activate(dir.File("tcp.log"));
-  ScriptedPeer peer({ScriptedPeer::Receive(30), ScriptedPeer::Send("ok\r\n"), ScriptedPeer::Receive(1),
+  ScriptedPeer peer({ScriptedPeer::Receive(testing::kOpening.size()), ScriptedPeer::Send("ok\r\n"), ScriptedPeer::Receive(1),
                      ScriptedPeer::Close()});
   {
     Connection c(nullptr, ShortLimits());

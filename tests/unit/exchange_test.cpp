@@ -5,6 +5,7 @@
 #include "wire/elements.h"
 #include "unit/loopback.h"
 #include "unit/session_fixture.h"
+#include "unit/wire_sizes.h"
 
 namespace ulmar {
 namespace {
@@ -12,8 +13,9 @@ namespace {
 using Calls = std::vector<std::string>;
 using Peer = testing::ScriptedPeer;
 
-const std::string kOpening = std::string("\0\0\0\1", 4) + "repl.client-server.v.0.2\r\n";
-const std::string kServerId = "repl.client-server.v.0.2\r\n";
+using testing::kEmptyInventory;
+using testing::kOpening;
+using testing::kServerId;
 
 std::string Int(int32_t v) { return wire::EncodeInt32(v); }
 
@@ -45,7 +47,10 @@ TEST_F(ExchangeTest, OneFileNoDataSourcesProducesExactlyTheWorkedExample) {
   AddFile("a.txt", "123456789");
   const std::string reply = Int(1) + "ftp1/base\r\n" + Int(0) + Int(1) + "dir\\x.dll\r\n" + "sub\\x.dll\r\n" + Int(0) +
                             Int(0);
-  Peer peer({Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(19), Peer::Send(reply),
+  // One file's count and record, then no data sources.
+  const std::string one_file = Int(1) + wire::EncodeUInt32(0xCBF43926u) + wire::EncodeLine("a.txt");
+  Peer peer({Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2),
+             Peer::Receive(one_file.size() + wire::kIntegerSize), Peer::Send(reply),
              Peer::ReceiveAll()});
   Run(peer.Port());
   EXPECT_EQ(peer.Received(), kOpening + "STUDENT\r\nivanov\r\n" + Int(1) + "\xCB\xF4\x39\x26" + "a.txt\r\n" + Int(0));
@@ -70,7 +75,7 @@ TEST_F(ExchangeTest, ListsAreReadAsReceivedNegativeCountsReadNothingKindsKeepThe
   Install("STUDENT", "");
   const std::string reply = Int(-5) + Int(2) + "f1\r\n" + "Bin\\f2\n" + Int(-1) + Int(1) + Int(258) + "N\r\n" +
                             "D\r\r\n" + "S\r\n" + Int(1) + "old.txt\r\n" + "trailing bytes are ignored";
-  Peer peer({Peer::Receive(30), Peer::Send("REPL.CLIENT-SERVER.V.0.2\r\n"), Peer::ReceiveLines(2), Peer::Receive(8),
+  Peer peer({Peer::Receive(kOpening.size()), Peer::Send("REPL.CLIENT-SERVER.V.0.2\r\n"), Peer::ReceiveLines(2), Peer::Receive(kEmptyInventory),
              Peer::Send(reply), Peer::ReceiveAll()});
   log.start_log(exe_dir + "Logs\\short.log");
   Connection c(nullptr, NetworkAt(peer.Port()).limits);
@@ -92,12 +97,12 @@ TEST_F(ExchangeTest, ListsAreReadAsReceivedNegativeCountsReadNothingKindsKeepThe
   // An identifier that differs only in letter case is a match: nothing logged.
   EXPECT_TRUE(Events().empty());
   // The empty user identifier went out as CR LF alone.
-  EXPECT_EQ(peer.Received().substr(30, 11), "STUDENT\r\n\r\n");
+  EXPECT_EQ(peer.Received().substr(kOpening.size(), 11), "STUDENT\r\n\r\n");
 }
 
 TEST_F(ExchangeTest, AnotherIdentifierIsLoggedAndTheConversationGoesOn) {
   Install();
-  Peer peer({Peer::Receive(30), Peer::Send("repl.client-server.v.0.3\r\n"), Peer::ReceiveLines(2), Peer::Receive(8),
+  Peer peer({Peer::Receive(kOpening.size()), Peer::Send("repl.client-server.v.0.3\r\n"), Peer::ReceiveLines(2), Peer::Receive(kEmptyInventory),
              Peer::Send(Int(0) + Int(0) + Int(0) + Int(0) + Int(0)), Peer::ReceiveAll()});
   Run(peer.Port());
   EXPECT_EQ(Events().at(3),
@@ -118,15 +123,15 @@ class ExchangeFailures : public ExchangeTest, public ::testing::WithParamInterfa
 
 std::vector<FailureCase> Cases() {
   const auto reads_inventory_then_closes = std::vector<Peer::Step>{
-      Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(8), Peer::Close()};
+      Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(kEmptyInventory), Peer::Close()};
   return {
       {"block A, registry key missing", [](ExchangeTest&) {},
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()},
        {"Ошибка при чтении реестра при поиске типа и имени клиента",
         "Не найден тип клиента. (Не найден ключ реестра \"HKEY_LOCAL_MACHINE\\SOFTWARE\\ULMAR)"},
        "Ошибка сбора данных о Вашем компьютере"},
       {"block A, empty suite code", [](ExchangeTest& t) { t.Install(""); },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()},
        {"Ошибка при чтении реестра при поиске типа и имени клиента",
         "Нет информации о типе клиента. ( \"HKEY_LOCAL_MACHINE\\SOFTWARE\\ULMAR\\SuiteCode\" хранит пустую строку)"},
        "Ошибка сбора данных о Вашем компьютере"},
@@ -135,14 +140,14 @@ std::vector<FailureCase> Cases() {
          t.Install();
          t.registry.SetBinary(RegistryRoot::LocalMachine, "SOFTWARE\\ULMAR", "UserID");
        },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()},
        {"Пробуем установить соединение", "Установлено."},
        "Внутренняя ошибка приложения: Invalid data type for 'UserID'"},
       // For the transport rows the peer closes while the client is still
       // gathering: a slow registry gives the close time to arrive, so the
       // client's writes of that block meet a closed connection.
       {"block A, transport", [](ExchangeTest& t) { t.Install(); t.SlowOpenOf("SOFTWARE\\ULMAR", 1); },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::Close()},
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::Close()},
        {"Ошибка при передаче типа или имени клиента", "*"},
        "Ошибка при передаче данных о Вашем компьютере"},
       {"block B, installation directory missing",
@@ -150,7 +155,7 @@ std::vector<FailureCase> Cases() {
          t.Install();
          t.registry.SetString(RegistryRoot::LocalMachine, "SOFTWARE\\ULMAR", "LocalDir", t.install_dir + "-gone");
        },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()},
        {"Ошибка при сборе информации о файлах", "*"},
        "Ошибка при сборе информации"},
       {"block B, transport",
@@ -159,7 +164,7 @@ std::vector<FailureCase> Cases() {
          t.AddFile("a.txt", "a");
          t.SlowOpenOf("SOFTWARE\\ULMAR", 3);  // GetLocalDir, after the identity's two reads
        },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Close()},
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Close()},
        {"Ошибка при передаче имен файлов", "*"},
        "Ошибка при передаче данных на сервер"},
       {"block C, driver of another type",
@@ -167,7 +172,7 @@ std::vector<FailureCase> Cases() {
          t.Install();
          t.registry.SetBinary(RegistryRoot::CurrentUser, "Software\\ODBC\\ODBC.INI\\Bad", "Driver");
        },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()},
        {"Ошибка при сборе информации об алиасах", "Invalid data type for 'Driver'"},
        "Ошибка при сборе информации"},
       {"block C, transport",
@@ -176,26 +181,26 @@ std::vector<FailureCase> Cases() {
          t.registry.SetString(RegistryRoot::CurrentUser, "Software\\ODBC\\ODBC.INI\\Main", "Driver", "SQLSRV32.dll");
          t.SlowOpenOf("Software\\ODBC\\ODBC.INI", 1);
        },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(4), Peer::Close()},
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(wire::kIntegerSize), Peer::Close()},
        {"Ошибка при передаче алиасов", "*"},
        "Ошибка при передаче данных на сервер"},
       {"reply, server closes", [](ExchangeTest& t) { t.Install(); }, reads_inventory_then_closes,
        {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
        "Соединение с сервером было сброшено."},
       {"reply, line too long", [](ExchangeTest& t) { t.Install(); },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(8),
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(kEmptyInventory),
         Peer::Send(Int(1) + std::string(16385, 'x') + "\r\n"), Peer::ReceiveAll()},
        {"Соединение с сервером (TCP) было сброшено.", "Max line length exceeded."},
        "Соединение с сервером было сброшено."},
       // A count is never trusted for memory: the lists grow with what
       // actually arrives.
       {"reply, a count of 2^31-1 and then the end", [](ExchangeTest& t) { t.Install(); },
-       {Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(8),
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(kEmptyInventory),
         Peer::Send(Int(0) + Int(2147483647) + "one\r\ntwo\r\n"), Peer::Close()},
        {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
        "Соединение с сервером было сброшено."},
       {"opening, server closes at once", [](ExchangeTest& t) { t.Install(); },
-       {Peer::Receive(30), Peer::Close()},
+       {Peer::Receive(kOpening.size()), Peer::Close()},
        {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
        "Соединение с сервером было сброшено."},
   };
@@ -222,11 +227,26 @@ TEST_P(ExchangeFailures, EachRowLogsAndShowsItsTexts) {
             testing::ReadAll(dir.File("client/Logs/tcp_clnt.log")).size() - 20);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ExchangeFailures, ::testing::Range(0, static_cast<int>(Cases().size())));
+// A row's name as its case's name: "block A, transport" -> "BlockATransport".
+std::string RowName(const ::testing::TestParamInfo<int>& info) {
+  std::string name;
+  bool word_start = true;
+  for (char c : std::string(Cases()[info.param].name)) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) {
+      word_start = true;
+      continue;
+    }
+    name += word_start ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+    word_start = false;
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExchangeFailures, ::testing::Range(0, static_cast<int>(Cases().size())), RowName);
 
 TEST_F(ExchangeTest, ARegistryFailureInBlockAHasSentNothingButTheOpening) {
   std::filesystem::create_directories(dir.Path() / "client" / "Logs");
-  Peer peer({Peer::Receive(30), Peer::Send(kServerId), Peer::ReceiveAll()});
+  Peer peer({Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()});
   Run(peer.Port());
   EXPECT_EQ(peer.Received(), kOpening);
 }

@@ -1,9 +1,9 @@
-// An in-memory registry for tests: keys by root and path (compared without
-// regard to case, as the registry does), values as typed entries.
+// An in-memory registry for tests: keys by root and path, values as typed
+// entries. Key and value names compare without regard to letter case as the
+// registry compares them (code page 1251: "отчёты" and "ОТЧЁТЫ" are one key).
 #pragma once
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/cp1251.h"
 #include "base/errors.h"
 #include "platform/registry.h"
 
@@ -27,11 +28,7 @@ class FakeRegistry : public Registry {
     bool writable = true;
   };
 
-  static std::string Fold(const std::string& s) {
-    std::string out = s;
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-  }
+  static std::string Fold(const std::string& s) { return UpperCp1251(s); }
   static std::string Id(RegistryRoot root, std::string path) {
     if (!path.empty() && path[0] == '\\') path.erase(0, 1);
     return (root == RegistryRoot::LocalMachine ? "HKLM\\" : "HKCU\\") + Fold(path);

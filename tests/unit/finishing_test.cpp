@@ -7,6 +7,7 @@
 #include "wire/elements.h"
 #include "unit/loopback.h"
 #include "unit/session_fixture.h"
+#include "unit/wire_sizes.h"
 
 namespace ulmar {
 namespace {
@@ -28,8 +29,8 @@ class FinishingTest : public testing::SessionFixture {
     for (const auto& f : foreign) reply += Line(f);
     reply += Int(0) + sources + Int(static_cast<int32_t>(to_delete.size()));
     for (const auto& d : to_delete) reply += Line(d);
-    Peer peer({Peer::Receive(30), Peer::Send("repl.client-server.v.0.2\r\n"), Peer::ReceiveLines(2),
-               Peer::Receive(8), Peer::Send(reply), Peer::ReceiveAll()});
+    Peer peer({Peer::Receive(testing::kOpening.size()), Peer::Send(testing::kServerId), Peer::ReceiveLines(2),
+               Peer::Receive(testing::kEmptyInventory), Peer::Send(reply), Peer::ReceiveAll()});
     Run(peer.Port());
   }
   bool Shown(const std::string& call) {
