@@ -14,7 +14,7 @@ mkdir -p "$work/mirror" "$out"
 port=2121
 /usr/bin/python3 - "$work/mirror" "$port" <<'PY' &
 import sys, time
-sys.path.insert(0, "tests/peers")
+sys.path.insert(0, "tools/peers")
 from ftp_servers import RealFtpServer
 server = RealFtpServer(sys.argv[1], port=int(sys.argv[2]))
 time.sleep(3600)

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "log/timestamp.h"
+
 namespace {
 
 constexpr char kClient[] = "UlmarUpdater.exe";
@@ -31,12 +33,8 @@ void Log(const std::string& folder, const std::string& text) {
   HANDLE file = CreateFileA((folder + "Logs\\replace_ux.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  char stamp[64];
-  wsprintfA(stamp, "%02d.%02d.%04d %d:%02d:%02d >>> ", now.wDay, now.wMonth, now.wYear, now.wHour, now.wMinute,
-            now.wSecond);
-  std::string line = stamp + text + "\r\n";
+  // Stamped as the client stamps its own log, in the user's formats.
+  std::string line = ulmar::TimestampNow(*ulmar::MakeSystemClock()) + " >>> " + text + "\r\n";
   DWORD written;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   CloseHandle(file);

@@ -18,10 +18,11 @@ import zlib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tests" / "peers"))
+sys.path.insert(0, str(ROOT / "tools" / "peers"))
 from ftp_servers import RealFtpServer  # noqa: E402
 from reference_server import ReferenceServer, write_release  # noqa: E402
 from wine_registry import import_registry  # noqa: E402
+from wire import FTP_PORT, SERVER_PORT  # noqa: E402
 
 BIN = ROOT / "build" / "windows" / "bin"
 DEMO = ROOT / "build" / "demo"
@@ -180,13 +181,13 @@ def main():
         prepare()
     else:
         say("the sample installation is kept from the last run (scripts/run.sh --reset starts afresh)")
-    for port, what in ((8090, "the update server"), (21, "the FTP mirror")):
+    for port, what in ((SERVER_PORT, "the update server"), (FTP_PORT, "the FTP mirror")):
         if not port_free(port):
             sys.exit(f"run: port {port} of 127.0.0.1 is taken; {what} of the sample needs it")
 
     server_log = DEMO / "server.log"
     server_log.unlink(missing_ok=True)
-    update_server = ReferenceServer(DEMO / "releases", server_log, port=8090)
+    update_server = ReferenceServer(DEMO / "releases", server_log, port=SERVER_PORT)
     # The mirror's own log goes to a file beside the server's.
     ftp_log = logging.getLogger("pyftpdlib")
     ftp_log.handlers = [logging.FileHandler(DEMO / "ftp.log", encoding="utf-8")]

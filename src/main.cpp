@@ -32,8 +32,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ulmar::Network network{.tcp_log = tcp_log, .ftp_log = ftp_log, .server_address = ulmar::build::kUpdateServer};
   const ulmar::Program program{
       .exe_dir = ulmar::ExeDir(), .exe_name = ulmar::ExeName(), .support_host = ulmar::build::kSupportHost};
-  int exit_code = 0;
-  try {
+  int exit_code = 1;
+  ulmar::RunShowingErrors(nullptr, [&] {
     std::unique_ptr<ulmar::MainWindow> window;
     window = std::make_unique<ulmar::MainWindow>(instance, [&] {
       ulmar::Reporter reporter{.display = *window, .log = log};
@@ -44,14 +44,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     };
     window->on_gab_del = [&] { ulmar::DeleteForeignFiles(*window, window->ForeignFiles(), window->InstallDir()); };
     exit_code = window->Run();
-  } catch (const std::exception& e) {
-    ulmar::ShowDefaultError(nullptr, e.what());
-    exit_code = 1;
-  }
-  try {
-    log.CloseLog();
-  } catch (const std::exception& e) {
-    ulmar::ShowDefaultError(nullptr, e.what());
-  }
+  });
+  ulmar::RunShowingErrors(nullptr, [&] { log.CloseLog(); });
   return exit_code;
 }

@@ -3,6 +3,7 @@
 // formats the user chose in the operating system; the program sets none.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -30,5 +31,18 @@ class RegionalClock {
 
 // The operating system's clock and the current user's formats.
 std::unique_ptr<RegionalClock> MakeSystemClock();
+
+// The formats of Russian regional settings, for clocks that have no user
+// formats of their own: "08.12.2026" and "9:05:07".
+inline std::string RussianShortDate(const LocalTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d.%02d.%04d", t.day, t.month, t.year);
+  return text;
+}
+inline std::string RussianLongTime(const LocalTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%02d:%02d", t.hour, t.minute, t.second);
+  return text;
+}
 
 }  // namespace ulmar

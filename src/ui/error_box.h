@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace ulmar {
@@ -11,5 +12,9 @@ namespace ulmar {
 // A modal box with the error icon and one OK button, titled with the
 // application's title; the text follows the full-stop rule of DefaultErrorText.
 void ShowDefaultError(HWND owner, const std::string& message);
+
+// Runs action; whatever it raises ends in the default error display, since
+// nothing may unwind through the system's frames. False when it raised.
+bool RunShowingErrors(HWND owner, const std::function<void()>& action);
 
 }  // namespace ulmar

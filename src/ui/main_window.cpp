@@ -309,14 +309,8 @@ void MainWindow::OnStartTimer() {
   // start a second one.
   KillTimer(hwnd_, kTimerStart);
   session_running_ = true;
-  try {
-    run_session_();
-  } catch (const std::exception& e) {
-    // What no stage caught goes to the application's default error display.
-    ShowDefaultError(hwnd_, e.what());
-  } catch (...) {
-    ShowDefaultError(hwnd_, "Неизвестная ошибка");
-  }
+  // What no stage caught goes to the application's default error display.
+  RunShowingErrors(hwnd_, run_session_);
   session_running_ = false;
   if (close_requested_ && hwnd_) DestroyWindow(hwnd_);
 }
@@ -353,14 +347,9 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam, 
   if (!self) return DefWindowProcA(hwnd, message, wparam, lparam);
   // Exceptions cannot unwind through the system's frames: whatever no stage
   // caught ends here, in the application's default error display.
-  try {
-    return self->HandleMessage(hwnd, message, wparam, lparam);
-  } catch (const std::exception& e) {
-    ShowDefaultError(hwnd, e.what());
-  } catch (...) {
-    ShowDefaultError(hwnd, "Неизвестная ошибка");
-  }
-  return 0;
+  LRESULT result = 0;
+  RunShowingErrors(hwnd, [&] { result = self->HandleMessage(hwnd, message, wparam, lparam); });
+  return result;
 }
 
 LRESULT MainWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {

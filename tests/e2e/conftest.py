@@ -15,7 +15,7 @@ ROOT = Path(__file__).resolve().parents[2]
 BIN = Path(os.environ.get("ULMAR_BIN", ROOT / "build" / "windows" / "bin"))
 INSPECTOR = BIN / "inspector.exe"
 
-sys.path.insert(0, str(ROOT / "tests" / "peers"))
+sys.path.insert(0, str(ROOT / "tools" / "peers"))
 from update_server import UpdateServerPeer  # noqa: E402
 from wine_registry import import_registry  # noqa: E402
 

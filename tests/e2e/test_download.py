@@ -5,7 +5,8 @@ import pytest
 
 from conftest import FAILURE_RGB, SUCCESS_LINE, close_and_read_log, lines_through
 from ftp_servers import RealFtpServer, ScriptedFtpPeer
-from update_server import Conversation, reply
+from update_server import Conversation
+from wire import reply
 
 
 @pytest.fixture

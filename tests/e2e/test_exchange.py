@@ -7,7 +7,8 @@ import pytest
 
 from conftest import (FAILURE_RGB, INSPECTOR, SUCCESS_LINE, SYSTEM_DSN_KEY, ULMAR_KEY, USER_DSN_KEY,
                       close_and_read_log, lines_through, set_registry, wine_path)
-from update_server import Conversation, int32, reply
+from update_server import Conversation
+from wire import int32, reply
 
 OPENING = b"\x00\x00\x00\x01repl.client-server.v.0.2\r\n"
 COUNT_LINES = ["   файлов не принадлежащих системе 0", "   файлов подлежащих обновлению 0",

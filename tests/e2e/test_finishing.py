@@ -8,7 +8,8 @@ import time
 
 from conftest import (BIN, FAILURE_RGB, INSPECTOR, SUCCESS_LINE, SUCCESS_RGB, USER_DSN_KEY, close_and_read_log, event_lines,
                       register_sql_server_driver, wine_path)
-from update_server import Conversation, reply
+from update_server import Conversation
+from wire import reply
 
 RUN_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
 

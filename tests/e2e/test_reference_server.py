@@ -10,7 +10,8 @@ import pytest
 
 from conftest import BIN, SUCCESS_LINE, SUCCESS_RGB, close_and_read_log, register_sql_server_driver
 from ftp_servers import RealFtpServer
-from reference_server import ReferenceServer, int32, line, write_release
+from reference_server import ReferenceServer, write_release
+from wire import SERVER_PORT, int32, line, opening
 from test_finishing import reg_values
 
 MANIFEST = """\
@@ -27,7 +28,7 @@ def reference(tmp_path):
 
     def start(files):
         write_release(tmp_path / "releases", "STUDENT", files, MANIFEST)
-        update_server = ReferenceServer(tmp_path / "releases", tmp_path / "server.log", port=8090)
+        update_server = ReferenceServer(tmp_path / "releases", tmp_path / "server.log", port=SERVER_PORT)
         started.append(update_server)
         started.append(RealFtpServer(tmp_path / "releases"))
         return update_server
@@ -60,11 +61,11 @@ def test_a_session_against_the_reference_server_brings_the_installation_up_to_da
     # Workstations that misbehave at the same moment: one gone silent in
     # the middle of its inventory, one with an over-long line, one with a
     # count of 2^31-1.
-    opening = int32(1) + line(b"repl.client-server.v.0.2") + line("STUDENT") + line("other")
-    misbehaving = [socket.create_connection(("127.0.0.1", 8090)) for _ in range(3)]
-    misbehaving[0].sendall(opening + int32(10) + int32(7) + b"Bin\\half")
-    misbehaving[1].sendall(opening + int32(1) + int32(7) + b"x" * 16385)
-    misbehaving[2].sendall(opening + int32(2**31 - 1))
+    start = opening() + line("STUDENT") + line("other")
+    misbehaving = [socket.create_connection(("127.0.0.1", SERVER_PORT)) for _ in range(3)]
+    misbehaving[0].sendall(start + int32(10) + int32(7) + b"Bin\\half")
+    misbehaving[1].sendall(start + int32(1) + int32(7) + b"x" * 16385)
+    misbehaving[2].sendall(start + int32(2**31 - 1))
 
     client.start()
     window = client.wait_ended(timeout=60)

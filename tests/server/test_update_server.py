@@ -9,9 +9,9 @@ from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "peers"))
-from reference_server import (Reader, ReferenceServer, converse, crc32, int32, inventory_bytes, line,  # noqa: E402
-                              read_verdict, write_release)
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "peers"))
+from reference_server import ReferenceServer, converse, crc32, write_release  # noqa: E402
+from wire import PROTOCOL_ID, Reader, int32, inventory, line, opening  # noqa: E402
 
 FILES = {
     "readme.txt": b"read me",
@@ -85,7 +85,7 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
     # A client that goes silent in the middle of its inventory keeps its
     # connection while everyone else is served.
     silent = socket.create_connection(address)
-    silent.sendall(inventory_bytes("STUDENT", "silent", [(1, "a.dll")] * 3)[:60])
+    silent.sendall((opening() + inventory("STUDENT", "silent", [(1, "a.dll")] * 3))[:60])
 
     def misbehave(data, close=True):
         sock = socket.create_connection(address)
@@ -94,11 +94,11 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
             sock.close()
         return sock
 
-    opening = int32(1) + line(b"repl.client-server.v.0.2")
-    misbehave(inventory_bytes("STUDENT", "gone", [(1, "a.dll")] * 50)[:200])      # disconnects mid-inventory
-    long_line = misbehave(opening + line("STUDENT") + line("long") + int32(1) + int32(5) + b"x" * 16385, close=False)
-    huge = misbehave(opening + line("STUDENT") + line("huge") + int32(2**31 - 1), close=False)
-    unknown = misbehave(opening + line("NOSUCHSUITE") + line("who"), close=False)
+    start = opening()
+    misbehave((opening() + inventory("STUDENT", "gone", [(1, "a.dll")] * 50))[:200])      # disconnects mid-inventory
+    long_line = misbehave(start + line("STUDENT") + line("long") + int32(1) + int32(5) + b"x" * 16385, close=False)
+    huge = misbehave(start + line("STUDENT") + line("huge") + int32(2**31 - 1), close=False)
+    unknown = misbehave(start + line("NOSUCHSUITE") + line("who"), close=False)
     misbehave(int32(7))                                                            # not the protocol at all
 
     results = []
@@ -128,11 +128,11 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
         s.wait_for_log(expected)
     s.wait_for_log("result=ok", count=20)
     # The silent client is still connected and can finish its conversation.
-    silent.sendall(inventory_bytes("STUDENT", "silent", [(1, "a.dll")] * 3)[60:])
+    silent.sendall((opening() + inventory("STUDENT", "silent", [(1, "a.dll")] * 3))[60:])
     silent.settimeout(10)
-    reader = Reader(silent)
-    assert reader.line() == "repl.client-server.v.0.2"
-    assert read_verdict(reader)["foreign"] == ["a.dll"] * 3
+    reader = Reader(lambda: silent.recv(65536))
+    assert reader.line() == PROTOCOL_ID
+    assert reader.lists()["foreign"] == ["a.dll"] * 3
     silent.close()
     s.wait_for_log('user="silent" .*result=ok')
     assert s.process.poll() is None
@@ -141,9 +141,9 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
 def test_a_client_silent_past_the_idle_limit_is_closed(server):
     s = server("--idle-limit", "1")
     silent = socket.create_connection((s.address, s.port))
-    silent.sendall(int32(1) + line(b"repl.client-server.v.0.2") + line("STUDENT"))
+    silent.sendall(opening() + line("STUDENT"))
     silent.settimeout(10)
-    assert Reader(silent).line() == "repl.client-server.v.0.2"
+    assert Reader(lambda: silent.recv(65536)).line() == PROTOCOL_ID
     assert silent.recv(100) == b""  # closed by the server; a time-out fails here
     s.wait_for_log('suite="STUDENT" user=- .*result=failed reason="idle for 1 s"')
     silent.close()

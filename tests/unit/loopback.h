@@ -38,22 +38,14 @@ inline NetworkLimits ShortLimits() {
 #ifdef _WIN32
 using RawSocket = SOCKET;
 inline void CloseRaw(RawSocket s) { closesocket(s); }
-inline void StartSockets() {
-  static bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
-  (void)started;
-}
 #else
 using RawSocket = int;
 inline void CloseRaw(RawSocket s) { ::close(s); }
-inline void StartSockets() {}
 #endif
 
 // Listens on 127.0.0.1 at a free port (backlog as given).
 inline RawSocket ListenLoopback(uint16_t* port, int backlog = 4) {
-  StartSockets();
+  ulmar::StartSockets();
   RawSocket s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;

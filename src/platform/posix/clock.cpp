@@ -20,16 +20,8 @@ class PosixClock : public RegionalClock {
     return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
                      tm.tm_min,         tm.tm_sec,     static_cast<int>(tv.tv_usec / 1000)};
   }
-  std::string ShortDate(const LocalTime& t) const override {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d", t.day, t.month, t.year);
-    return buffer;
-  }
-  std::string LongTime(const LocalTime& t) const override {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%d:%02d:%02d", t.hour, t.minute, t.second);
-    return buffer;
-  }
+  std::string ShortDate(const LocalTime& t) const override { return RussianShortDate(t); }
+  std::string LongTime(const LocalTime& t) const override { return RussianLongTime(t); }
 };
 
 }  // namespace

@@ -7,21 +7,22 @@ ReferenceServer(root, address, port, extra_args) starts ulmar-update-server
 its log; port 0 lets the system choose.
 write_release(root, suite, files, manifest) lays out root/suite/manifest.txt
 and root/suite/files/... (names in UTF-8, as on a Linux mirror).
-converse(...) sends an inventory and returns the five reply lists.
+converse(...) sends an inventory and returns the five reply lists (wire.py
+is the codec).
 """
 import os
 import re
 import signal
 import socket
-import struct
 import subprocess
 import time
 import zlib
 from pathlib import Path
 
+from wire import PROTOCOL_ID, Reader, inventory, opening
+
 ROOT = Path(__file__).resolve().parents[2]
 SERVER_BIN = Path(os.environ.get("ULMAR_SERVER_BIN", ROOT / "build" / "native" / "bin" / "ulmar-update-server"))
-PROTOCOL_ID = b"repl.client-server.v.0.2"
 
 
 def crc32(data):
@@ -75,69 +76,11 @@ class ReferenceServer:
         return self.process.returncode
 
 
-def line(text):
-    return (text.encode("cp1251") if isinstance(text, str) else text) + b"\r\n"
-
-
-def int32(value):
-    return struct.pack(">i", value)
-
-
-def inventory_bytes(suite, user, files, sources=(), protocol=PROTOCOL_ID):
-    """files: (crc, name); sources: (kind, name, database, server)."""
-    data = int32(1) + line(protocol) + line(suite) + line(user) + int32(len(files))
-    for crc, name in files:
-        data += struct.pack(">I", crc) + line(name)
-    data += int32(len(sources))
-    for kind, name, database, server in sources:
-        data += int32(kind) + line(name) + line(database) + line(server)
-    return data
-
-
-class Reader:
-    def __init__(self, sock):
-        self.sock = sock
-        self.buffer = b""
-
-    def _fill(self):
-        chunk = self.sock.recv(65536)
-        if not chunk:
-            raise EOFError("the server closed the connection")
-        self.buffer += chunk
-
-    def int32(self):
-        while len(self.buffer) < 4:
-            self._fill()
-        value = struct.unpack(">i", self.buffer[:4])[0]
-        self.buffer = self.buffer[4:]
-        return value
-
-    def line(self):
-        while b"\n" not in self.buffer:
-            self._fill()
-        text, self.buffer = self.buffer.split(b"\n", 1)
-        return text[:-1].decode("cp1251") if text.endswith(b"\r") else text.decode("cp1251")
-
-    def lines(self):
-        return [self.line() for _ in range(max(0, self.int32()))]
-
-
-def read_verdict(reader):
-    verdict = {"ftp": reader.lines(), "foreign": reader.lines()}
-    count = reader.int32()
-    verdict["update"] = [(reader.line(), reader.line()) for _ in range(max(0, count))]
-    verdict["sources"] = [(reader.int32(), reader.line(), reader.line(), reader.line())
-                          for _ in range(max(0, reader.int32()))]
-    verdict["delete"] = reader.lines()
-    return verdict
-
-
 def converse(address, port, suite="STUDENT", user="ivanov", files=(), sources=(), protocol=PROTOCOL_ID, timeout=20):
-    """One whole conversation; returns the server's identifier and verdict."""
+    """One whole conversation; returns the server's identifier and its lists."""
     with socket.create_connection((address, port), timeout=timeout) as sock:
-        opening = int32(1) + line(protocol)
-        sock.sendall(opening)
-        reader = Reader(sock)
-        identifier = reader.line()
-        sock.sendall(inventory_bytes(suite, user, files, sources, protocol)[len(opening):])
-        return identifier, read_verdict(reader)
+        sock.sendall(opening(protocol))
+        reader = Reader(lambda: sock.recv(65536))
+        identifier = reader.text()
+        sock.sendall(inventory(suite, user, files, sources))
+        return identifier, reader.lists()

@@ -28,6 +28,7 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import ThreadedFTPServer
 
 from update_server import accept_until
+from wire import FTP_PASSWORD, FTP_PORT, FTP_USER
 
 
 class Cp1251Handler(FTPHandler):
@@ -42,9 +43,9 @@ class Cp1251Handler(FTPHandler):
 
 
 class RealFtpServer:
-    def __init__(self, root, address="127.0.0.1", port=21):
+    def __init__(self, root, address="127.0.0.1", port=FTP_PORT):
         authorizer = DummyAuthorizer()
-        authorizer.add_user("repl", "kestrel", str(root), perm="elr")
+        authorizer.add_user(FTP_USER, FTP_PASSWORD, str(root), perm="elr")
         handler = type("Handler", (Cp1251Handler,), {"authorizer": authorizer})
         self.server = ThreadedFTPServer((address, port), handler)
         self.thread = threading.Thread(target=self.server.serve_forever, kwargs={"timeout": 0.2}, daemon=True)
@@ -56,7 +57,7 @@ class RealFtpServer:
 
 
 class ScriptedFtpPeer:
-    def __init__(self, address="127.0.0.1", port=21, files=None, greeting=("220 ready",), replies=None,
+    def __init__(self, address="127.0.0.1", port=FTP_PORT, files=None, greeting=("220 ready",), replies=None,
                  drop_after=None, close_before_quit=False, silent=False, pasv_plain=False):
         self.address = address
         self.files = files or {}

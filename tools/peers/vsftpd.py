@@ -10,16 +10,18 @@ import tempfile
 import time
 from pathlib import Path
 
+from wire import FTP_PASSWORD, FTP_PORT, FTP_USER
+
 PAM_SERVICE = "ulmar-vsftpd"
 
 
 def ensure_user():
-    if subprocess.run(["id", "repl"], capture_output=True).returncode != 0:
-        subprocess.run(["useradd", "--no-create-home", "--home-dir", "/", "--shell", "/bin/false", "repl"],
+    if subprocess.run(["id", FTP_USER], capture_output=True).returncode != 0:
+        subprocess.run(["useradd", "--no-create-home", "--home-dir", "/", "--shell", "/bin/false", FTP_USER],
                        check=True)
     # vsftpd enters the home directory before local_root: it must exist.
-    subprocess.run(["usermod", "--home", "/", "repl"], check=True)
-    subprocess.run(["chpasswd"], input=b"repl:kestrel\n", check=True)
+    subprocess.run(["usermod", "--home", "/", FTP_USER], check=True)
+    subprocess.run(["chpasswd"], input=f"{FTP_USER}:{FTP_PASSWORD}\n".encode(), check=True)
     pam = Path("/etc/pam.d") / PAM_SERVICE
     if not pam.exists():
         pam.write_text("auth required pam_unix.so\naccount required pam_unix.so\nsession required pam_unix.so\n")
@@ -39,7 +41,7 @@ class Vsftpd:
         root = self.root
         config = Path(workdir) / "vsftpd.conf"
         config.write_text("\n".join([
-            "listen=YES", "listen_ipv6=NO", f"listen_address={address}", "listen_port=21",
+            "listen=YES", "listen_ipv6=NO", f"listen_address={address}", f"listen_port={FTP_PORT}",
             "anonymous_enable=NO", "local_enable=YES", "write_enable=NO", f"local_root={root}",
             "chroot_local_user=YES", "allow_writeable_chroot=YES", "pasv_enable=YES", "seccomp_sandbox=NO", "background=NO",
             "secure_chroot_dir=/var/run/vsftpd/empty", f"pam_service_name={PAM_SERVICE}",
@@ -50,7 +52,7 @@ class Vsftpd:
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             try:
-                socket.create_connection((address, 21), timeout=1).close()
+                socket.create_connection((address, FTP_PORT), timeout=1).close()
                 return
             except OSError:
                 if self.process.poll() is not None:

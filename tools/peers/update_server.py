@@ -14,6 +14,8 @@ import sys
 import threading
 import time
 
+from wire import PROTOCOL_ID, SERVER_PORT, Reader, line, reply
+
 
 def accept_until(stop, listener, handle):
     """Accepts connections on listener (which has a short time-out) and hands
@@ -29,7 +31,7 @@ def accept_until(stop, listener, handle):
 
 
 class UpdateServerPeer:
-    def __init__(self, mode="accept", host="127.0.0.1", port=8090, script=None):
+    def __init__(self, mode="accept", host="127.0.0.1", port=SERVER_PORT, script=None):
         self.mode = mode
         self.host = host
         self.port = port
@@ -108,71 +110,23 @@ class UpdateServerPeer:
             thread.join(timeout=5)
 
 
-class ClientConnection:
-    """One accepted client, for reply scripts: reads record what arrives."""
+class ClientConnection(Reader):
+    """One accepted client, for reply scripts: what the reads take is recorded."""
 
     def __init__(self, conn, peer, index):
+        super().__init__(self._receive)
         self.conn = conn
         self.peer = peer
         self.index = index
-        self.pending = b""
         conn.settimeout(30)
 
-    def _fill(self):
+    def _receive(self):
         data = self.conn.recv(65536)
-        if not data:
-            raise EOFError("client closed the connection")
         self.peer._record(self.index, data)
-        self.pending += data
-
-    def read_exact(self, n):
-        while len(self.pending) < n:
-            self._fill()
-        data, self.pending = self.pending[:n], self.pending[n:]
         return data
-
-    def read_int32(self):
-        return int.from_bytes(self.read_exact(4), "big", signed=True)
-
-    def read_uint32(self):
-        return int.from_bytes(self.read_exact(4), "big", signed=False)
-
-    def read_line(self):
-        while b"\n" not in self.pending:
-            self._fill()
-        line, self.pending = self.pending.split(b"\n", 1)
-        if line.endswith(b"\r"):
-            line = line[:-1]
-        return line
 
     def send(self, data):
         self.conn.sendall(data)
-
-
-PROTOCOL_ID = b"repl.client-server.v.0.2"
-
-
-def int32(value):
-    return value.to_bytes(4, "big", signed=True)
-
-
-def line(text):
-    return (text.encode("cp1251") if isinstance(text, str) else text) + b"\r\n"
-
-
-def reply(ftp=(), foreign=(), update=(), sources=(), delete=(), counts=None):
-    """The server's five lists in wire form. counts overrides the count
-    sent for a list by its name ("ftp", "foreign", "update", "sources",
-    "delete") without changing the elements that follow."""
-    counts = counts or {}
-    out = int32(counts.get("ftp", len(ftp))) + b"".join(line(x) for x in ftp)
-    out += int32(counts.get("foreign", len(foreign))) + b"".join(line(x) for x in foreign)
-    out += int32(counts.get("update", len(update)))
-    out += b"".join(line(remote) + line(local) for remote, local in update)
-    out += int32(counts.get("sources", len(sources)))
-    out += b"".join(int32(kind) + line(name) + line(db) + line(server) for kind, name, db, server in sources)
-    out += int32(counts.get("delete", len(delete))) + b"".join(line(x) for x in delete)
-    return out
 
 
 class Conversation:
@@ -191,23 +145,22 @@ class Conversation:
 
     def __call__(self, client):
         f = self.fields
-        f["opening"] = client.read_int32()
-        f["protocol_id"] = client.read_line()
+        f["opening"] = client.int32()
+        f["protocol_id"] = client.line()
         if self.stop == "opening":
             return
         client.send(line(self.server_id))
         if self.stop == "id":
             return
-        f["suite"] = client.read_line().decode("cp1251")
-        f["user"] = client.read_line().decode("cp1251")
+        f["suite"] = client.text()
+        f["user"] = client.text()
         if self.stop == "identity":
             return
-        f["files"] = [(client.read_uint32(), client.read_line().decode("cp1251"))
-                      for _ in range(max(client.read_int32(), 0))]
+        f["files"] = [(client.uint32(), client.text()) for _ in range(max(client.int32(), 0))]
         if self.stop == "files":
             return
-        f["sources"] = [(client.read_int32(), *(client.read_line().decode("cp1251") for _ in range(3)))
-                        for _ in range(max(client.read_int32(), 0))]
+        f["sources"] = [(client.int32(), client.text(), client.text(), client.text())
+                        for _ in range(max(client.int32(), 0))]
         if self.stop == "inventory":
             return
         if self.stop == "midreply":
