@@ -64,42 +64,22 @@ bool GatherAndSend(Reporter& r, const BlockTexts& texts, const std::function<voi
 // count lines shown as each list begins and ends.
 class ReplyProgress : public wire::ReplySink {
  public:
+  // Per list, in wire order: the line that shows its count (none for the
+  // FTP servers), and the stage progress once it is complete (0: none).
+  static constexpr const char* kCountLines[] = {nullptr, "   файлов не принадлежащих системе ",
+                                                "   файлов подлежащих обновлению ", "   новых источников данных ",
+                                                "   файлов к принудительному удалению "};
+  static constexpr int kProgressAfter[] = {25, 50, 75, 0, 0};
+
   ReplyProgress(Display& display, ServerLists& lists) : display_(display), collector_(lists) {}
 
   void OnCount(wire::ReplyList list, int32_t count) override {
     collector_.OnCount(list, count);
     // Counts are shown as received, negative ones too.
-    switch (list) {
-      case wire::ReplyList::FtpServers:
-        break;
-      case wire::ReplyList::ForeignFiles:
-        display_.ShowStatus("   файлов не принадлежащих системе " + std::to_string(count));
-        break;
-      case wire::ReplyList::FilesToUpdate:
-        display_.ShowStatus("   файлов подлежащих обновлению " + std::to_string(count));
-        break;
-      case wire::ReplyList::NewDataSources:
-        display_.ShowStatus("   новых источников данных " + std::to_string(count));
-        break;
-      case wire::ReplyList::FilesToDelete:
-        display_.ShowStatus("   файлов к принудительному удалению " + std::to_string(count));
-        break;
-    }
+    if (const char* text = kCountLines[Index(list)]) display_.ShowStatus(text + std::to_string(count));
   }
   void OnListEnd(wire::ReplyList list) override {
-    switch (list) {
-      case wire::ReplyList::FtpServers:
-        display_.SetStageProgress(25);
-        break;
-      case wire::ReplyList::ForeignFiles:
-        display_.SetStageProgress(50);
-        break;
-      case wire::ReplyList::FilesToUpdate:
-        display_.SetStageProgress(75);
-        break;
-      default:
-        break;
-    }
+    if (int percent = kProgressAfter[Index(list)]) display_.SetStageProgress(percent);
   }
   void OnFtpServer(std::string entry) override { collector_.OnFtpServer(std::move(entry)); }
   void OnForeignFile(std::string path) override { collector_.OnForeignFile(std::move(path)); }
@@ -110,6 +90,8 @@ class ReplyProgress : public wire::ReplySink {
   void OnFileToDelete(std::string path) override { collector_.OnFileToDelete(std::move(path)); }
 
  private:
+  static size_t Index(wire::ReplyList list) { return static_cast<size_t>(list); }
+
   Display& display_;
   wire::ListCollector collector_;
 };

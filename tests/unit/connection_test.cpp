@@ -52,10 +52,10 @@ TEST(Connection, ConnectThatNeverCompletesTimesOutServingTheWindowMeanwhile) {
 }
 
 TEST(Connection, ReadsLinesAndIntegersSplitAcrossChunks) {
-  ScriptedPeer peer({ScriptedPeer::Send("repl.cli"), ScriptedPeer::Pause(60), ScriptedPeer::Send(std::string("ent\r\n\0\0", 7)),
-                     ScriptedPeer::Pause(60), ScriptedPeer::Send(std::string("\0\3abc\nx\r\r\n", 11)),
-                     ScriptedPeer::Close()});
-  Connection c(nullptr, ShortLimits());
+  ScriptedPeer peer({ScriptedPeer::Send("repl.cli"), ScriptedPeer::UntilClientWaits(),
+                     ScriptedPeer::Send(std::string("ent\r\n\0\0", 7)), ScriptedPeer::UntilClientWaits(),
+                     ScriptedPeer::Send(std::string("\0\3abc\nx\r\r\n", 11)), ScriptedPeer::Close()});
+  Connection c([&] { peer.ClientWaits(); }, ShortLimits());
   c.Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(c.ReadLine(16384), "repl.client");
   // Four bytes that arrive in two chunks.
@@ -70,16 +70,18 @@ TEST(Connection, ReadsLinesAndIntegersSplitAcrossChunks) {
 }
 
 TEST(Connection, LongLineIsRefusedAsSoonAsTheLimitIsPassed) {
-  // The peer sends more than the limit and then waits: the refusal must not
-  // wait for an LF.
-  ScriptedPeer peer({ScriptedPeer::Send(std::string(16385, 'x')), ScriptedPeer::Pause(300), ScriptedPeer::Close()});
+  // The peer sends more than the limit and then waits for the client to go:
+  // the refusal must not wait for an LF (a client that did would end in
+  // "Read timed out." instead).
+  ScriptedPeer peer({ScriptedPeer::Send(std::string(16385, 'x')), ScriptedPeer::ReceiveAll()});
   Connection c(nullptr, ShortLimits());
   c.Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(TransportMessage([&] { c.ReadLine(16384); }), "Max line length exceeded.");
 }
 
 TEST(Connection, StalledPeerEndsTheReadAfterTheInactivityLimit) {
-  ScriptedPeer peer({ScriptedPeer::Send("ab"), ScriptedPeer::Pause(900), ScriptedPeer::Close()});
+  // The peer sends two bytes and then nothing until the client gives up.
+  ScriptedPeer peer({ScriptedPeer::Send("ab"), ScriptedPeer::ReceiveAll()});
   int idle_calls = 0;
   Connection c([&] { ++idle_calls; }, ShortLimits());
   c.Connect("127.0.0.1", peer.Port());
@@ -114,7 +116,9 @@ TEST(Connection, TrafficLogShowsEachWriteEachChunkAndTheCloses) {
     EXPECT_EQ(c.ReadLine(16384), "ok");
     c.Write("z");
     // The peer closes after the last byte: the question notices it and
-    // closes our side, without raising.
+    // closes our side, without raising. (The close may take a moment to
+    // reach the socket under Wine: ask again until it has, within bounds.)
+    peer.WaitUntilClosed();
     for (int i = 0; i < 100 && c.Connected(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(c.Connected());
     c.Disconnect();

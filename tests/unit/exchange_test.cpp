@@ -24,18 +24,20 @@ class ExchangeTest : public testing::SessionFixture {
   void AddFile(const std::string& name, const std::string& content) {
     testing::WriteAll(install_dir + "/" + name, content);
   }
-  // The n-th open of path (counting from 1) waits long enough for a peer
-  // to have closed the connection meanwhile.
-  void SlowOpenOf(const std::string& path, int n) {
+  // The n-th open of path (counting from 1) waits until the peer has
+  // closed the connection, so the writes after it meet a closed peer.
+  void CloseBeforeOpenOf(const std::string& path, int n) {
     auto count = std::make_shared<int>(0);
-    registry.on_open = [path, n, count](RegistryRoot, const std::string& opened) {
+    registry.on_open = [this, path, n, count](RegistryRoot, const std::string& opened) {
       if (testing::FakeRegistry::Id(RegistryRoot::LocalMachine, opened) ==
               testing::FakeRegistry::Id(RegistryRoot::LocalMachine, path) &&
           ++*count == n) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        peer->WaitUntilClosed();
       }
     };
   }
+  // The peer of the row being run.
+  Peer* peer = nullptr;
   std::vector<std::string> LogTail(size_t n) {
     std::vector<std::string> events = Events();
     return std::vector<std::string>(events.end() - std::min(n, events.size()), events.end());
@@ -144,9 +146,9 @@ std::vector<FailureCase> Cases() {
        {"Пробуем установить соединение", "Установлено."},
        "Внутренняя ошибка приложения: Invalid data type for 'UserID'"},
       // For the transport rows the peer closes while the client is still
-      // gathering: a slow registry gives the close time to arrive, so the
-      // client's writes of that block meet a closed connection.
-      {"block A, transport", [](ExchangeTest& t) { t.Install(); t.SlowOpenOf("SOFTWARE\\ULMAR", 1); },
+      // gathering: the registry waits for the close, so the client's writes
+      // of that block meet a closed connection.
+      {"block A, transport", [](ExchangeTest& t) { t.Install(); t.CloseBeforeOpenOf("SOFTWARE\\ULMAR", 1); },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::Close()},
        {"Ошибка при передаче типа или имени клиента", "*"},
        "Ошибка при передаче данных о Вашем компьютере"},
@@ -162,7 +164,7 @@ std::vector<FailureCase> Cases() {
        [](ExchangeTest& t) {
          t.Install();
          t.AddFile("a.txt", "a");
-         t.SlowOpenOf("SOFTWARE\\ULMAR", 3);  // GetLocalDir, after the identity's two reads
+         t.CloseBeforeOpenOf("SOFTWARE\\ULMAR", 3);  // GetLocalDir, after the identity's two reads
        },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Close()},
        {"Ошибка при передаче имен файлов", "*"},
@@ -179,7 +181,7 @@ std::vector<FailureCase> Cases() {
        [](ExchangeTest& t) {
          t.Install();
          t.registry.SetString(RegistryRoot::CurrentUser, "Software\\ODBC\\ODBC.INI\\Main", "Driver", "SQLSRV32.dll");
-         t.SlowOpenOf("Software\\ODBC\\ODBC.INI", 1);
+         t.CloseBeforeOpenOf("Software\\ODBC\\ODBC.INI", 1);
        },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(wire::kIntegerSize), Peer::Close()},
        {"Ошибка при передаче алиасов", "*"},
@@ -210,10 +212,11 @@ TEST_P(ExchangeFailures, EachRowLogsAndShowsItsTexts) {
   FailureCase c = Cases()[GetParam()];
   SCOPED_TRACE(c.name);
   std::filesystem::create_directories(dir.Path() / "client" / "Logs");
-  c.setup(*this);
   {
-    Peer peer(c.script);
-    Run(peer.Port());
+    Peer row_peer(c.script);
+    peer = &row_peer;
+    c.setup(*this);
+    Run(row_peer.Port());
   }
   std::vector<std::string> tail = LogTail(c.log_tail.size());
   ASSERT_EQ(tail.size(), c.log_tail.size());

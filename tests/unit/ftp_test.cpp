@@ -145,7 +145,8 @@ using testing::ScriptedPeer;
 using testing::ShortLimits;
 
 TEST(FtpClientTest, AServerThatNeverAnswersFailsTheConnectAndClosesIt) {
-  ScriptedPeer peer({ScriptedPeer::Pause(1000)});
+  // Accepts, then never says a word until the client gives up.
+  ScriptedPeer peer({ScriptedPeer::ReceiveAll()});
   FtpClient ftp(nullptr, nullptr, ShortLimits());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
   ftp.UsePort(peer.Port());

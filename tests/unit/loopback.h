@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -73,16 +74,20 @@ class ScriptedPeer {
  public:
   // What the peer does once a client is connected, step after step.
   struct Step {
-    enum Kind { Send, Receive, ReceiveLines, ReceiveAll, Pause, Close, Reset } kind;
+    enum Kind { Send, Receive, ReceiveLines, ReceiveAll, UntilClientWaits, Close, Reset } kind;
     std::string bytes;  // Send: what to send; Receive: size as bytes.size()
-    int milliseconds = 0;  // Pause: how long; ReceiveLines: how many lines
+    int lines = 0;      // ReceiveLines: how many
   };
   static Step Send(std::string bytes) { return {Step::Send, std::move(bytes)}; }
   static Step Receive(size_t count) { return {Step::Receive, std::string(count, '\0')}; }
   static Step ReceiveLines(int count) { return {Step::ReceiveLines, {}, count}; }
   // Everything until the client closes.
   static Step ReceiveAll() { return {Step::ReceiveAll, {}}; }
-  static Step Pause(int ms) { return {Step::Pause, {}, ms}; }
+  // Until the client has taken everything sent so far and waits for more:
+  // two of its ClientWaits calls after this step began (the second follows a
+  // wait that started when the bytes sent were already there, so nothing
+  // sent before is still unread). What is sent next arrives on its own.
+  static Step UntilClientWaits() { return {Step::UntilClientWaits, {}}; }
   static Step Close() { return {Step::Close, {}}; }
   static Step Reset() { return {Step::Reset, {}}; }
 
@@ -95,6 +100,19 @@ class ScriptedPeer {
     CloseRaw(listener_);
   }
   uint16_t Port() const { return port_; }
+  // Called from the client's idle callback: it waits for data.
+  void ClientWaits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++client_waits_;
+    changed_.notify_all();
+  }
+  // Blocks until the script has ended and the connection is closed (at most
+  // a few seconds, so a script that never ends fails its test instead of
+  // hanging it).
+  void WaitUntilClosed() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [this] { return closed_; });
+  }
   // Everything received up to now.
   std::string Received() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -103,7 +121,14 @@ class ScriptedPeer {
 
  private:
   void Play() {
-    RawSocket s = ::accept(listener_, nullptr, nullptr);
+    PlayOn(::accept(listener_, nullptr, nullptr));
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+  }
+
+  // Plays the script on the accepted connection and closes it.
+  void PlayOn(RawSocket s) {
     for (const Step& step : script_) {
       switch (step.kind) {
         case Step::Send:
@@ -123,7 +148,7 @@ class ScriptedPeer {
         }
         case Step::ReceiveLines: {
           // One byte at a time, so nothing beyond the last line is taken.
-          int lines = step.milliseconds;
+          int lines = step.lines;
           char c;
           while (lines > 0 && ::recv(s, &c, 1, 0) == 1) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -142,9 +167,12 @@ class ScriptedPeer {
           }
           break;
         }
-        case Step::Pause:
-          std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
+        case Step::UntilClientWaits: {
+          std::unique_lock<std::mutex> lock(mutex_);
+          const int from = client_waits_;
+          changed_.wait_for(lock, std::chrono::seconds(10), [&] { return client_waits_ >= from + 2; });
           break;
+        }
         case Step::Reset: {
           linger l{1, 0};
           ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
@@ -164,7 +192,10 @@ class ScriptedPeer {
   uint16_t port_ = 0;
   std::thread thread_;
   std::mutex mutex_;
+  std::condition_variable changed_;
   std::string received_;
+  int client_waits_ = 0;
+  bool closed_ = false;
 };
 
 }  // namespace ulmar::testing

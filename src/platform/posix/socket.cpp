@@ -11,7 +11,6 @@
 #include <cerrno>
 
 #include "base/errors.h"
-#include "base/text.h"
 #include "platform/socket.h"
 
 namespace ulmar {
@@ -93,22 +92,6 @@ std::string TransportErrorText(int code) {
     default:
       return "Socket Error # " + std::to_string(code);
   }
-}
-
-uint32_t ResolveIpv4(const std::string& host) {
-  uint32_t address = 0;
-  if (ParseIpv4(host, &address)) return address;
-  StartSockets();
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-    throw TransportError(transport_text::kHostNotFound + host);
-  }
-  address = ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-  freeaddrinfo(found);
-  return address;
 }
 
 }  // namespace ulmar
