@@ -136,9 +136,14 @@ bool Session(const sockaddr_in& address, const Workload& w) {
     wire::ServerLists lists;
     wire::ListCollector collector(lists);
     wire::ReplyReader reader(collector);
-    auto done = [&](std::string_view bytes) { return reader.Feed(bytes) != wire::ReplyReader::Result::NeedMore; };
+    wire::ReplyReader::Result result = wire::ReplyReader::Result::NeedMore;
+    auto done = [&](std::string_view bytes) {
+      result = reader.Feed(bytes);
+      return result != wire::ReplyReader::Result::NeedMore;
+    };
     ok = identified && SendAll(fd, w.inventory) &&
          (done(std::string_view(received).substr(identifier_end + 1)) || Receive(fd, done)) &&
+         result == wire::ReplyReader::Result::Done &&
          lists.UpdateCount == w.updates && static_cast<int>(lists.ForeignFiles.size()) == w.foreign &&
          lists.FilesToUpdate.size() == 2u * w.updates;
   }
