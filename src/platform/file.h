@@ -4,20 +4,29 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/owned_handle.h"
+
 namespace ulmar {
+
+// The system's handle of an open file: a HANDLE in the product, a
+// descriptor natively; -1 for none.
+using FileHandle = intptr_t;
+// Closes it without a word (the platform's own call).
+void CloseFileHandle(FileHandle handle);
 
 class File {
  public:
   File() = default;
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File();
+  static File Adopt(FileHandle handle) {
+    File file;
+    file.handle_.Reset(handle);
+    return file;
+  }
 
   // Create or truncate for writing; other processes may read meanwhile.
   static File CreateForWrite(const std::string& path);
@@ -42,21 +51,7 @@ class File {
   void Close();
 
  private:
-#ifdef _WIN32
- public:
-  static File Adopt(void* handle) { return File(handle); }
-
- private:
-  explicit File(void* handle) : handle_(handle) {}
-  void* handle_ = nullptr;
-#else
- public:
-  static File Adopt(int fd) { return File(fd); }
-
- private:
-  explicit File(int fd) : fd_(fd) {}
-  int fd_ = -1;
-#endif
+  OwnedHandle<FileHandle, -1, &CloseFileHandle> handle_;
 };
 
 // One entry of a directory search.

@@ -8,28 +8,30 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/owned_handle.h"
+
 namespace ulmar {
+
+// The system's handle of a socket: a SOCKET in the product, a descriptor
+// natively.
+#ifdef _WIN32
+using SocketHandle = uintptr_t;
+inline constexpr SocketHandle kNoSocket = ~SocketHandle{0};
+#else
+using SocketHandle = int;
+inline constexpr SocketHandle kNoSocket = -1;
+#endif
+// Closes it without a word (the platform's own call).
+void CloseSocketHandle(SocketHandle handle);
 
 class Socket {
  public:
   Socket() = default;
-  Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-  Socket& operator=(Socket&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = other.handle_;
-      other.handle_ = kInvalid;
-    }
-    return *this;
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket() { Close(); }
 
   // A new non-blocking TCP socket; raises TransportError.
   static Socket OpenTcp();
 
-  bool IsOpen() const { return handle_ != kInvalid; }
+  bool IsOpen() const { return static_cast<bool>(handle_); }
   // Starts connecting; true when the connection is already made. Returns
   // false while in progress; raises TransportError when refused at once.
   bool StartConnect(uint32_t address, uint16_t port);
@@ -43,18 +45,11 @@ class Socket {
   // the call would block; raises TransportError on other failures.
   long Send(const char* data, size_t size);
   long Receive(char* data, size_t size);
-  void Close();
+  void Close() { handle_.Reset(); }
 
  private:
-#ifdef _WIN32
-  using Handle = uintptr_t;
-  static constexpr Handle kInvalid = ~Handle{0};
-#else
-  using Handle = int;
-  static constexpr Handle kInvalid = -1;
-#endif
-  explicit Socket(Handle handle) : handle_(handle) {}
-  Handle handle_ = kInvalid;
+  explicit Socket(SocketHandle handle) : handle_(handle) {}
+  OwnedHandle<SocketHandle, kNoSocket, &CloseSocketHandle> handle_;
 };
 
 // An IPv4 literal or a host name looked up by the system's resolver; raises

@@ -28,20 +28,7 @@ std::string NativePath(const std::string& path) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-File::~File() {
-  if (fd_ >= 0) ::close(fd_);
-}
+void CloseFileHandle(FileHandle handle) { ::close(static_cast<int>(handle)); }
 
 File File::CreateForWrite(const std::string& path) {
   int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -73,20 +60,20 @@ File File::OpenOrCreateForAppend(const std::string& path) { return OpenAtEnd(pat
 
 File File::OpenForRead(const std::string& path) { return OpenAtStart(path); }
 
-bool File::IsOpen() const { return fd_ >= 0; }
+bool File::IsOpen() const { return static_cast<bool>(handle_); }
 
 size_t File::Read(char* data, size_t size) {
   for (;;) {
-    ssize_t n = ::read(fd_, data, size);
+    ssize_t n = ::read(static_cast<int>(handle_.Get()), data, size);
     if (n >= 0) return static_cast<size_t>(n);
     if (errno != EINTR) throw InOutError(SystemErrorText(errno));
   }
 }
 
 void File::Write(std::string_view data) {
-  if (fd_ < 0) throw InOutError(SystemErrorText(EBADF));
+  if (!handle_) throw InOutError(SystemErrorText(EBADF));
   while (!data.empty()) {
-    ssize_t n = ::write(fd_, data.data(), data.size());
+    ssize_t n = ::write(static_cast<int>(handle_.Get()), data.data(), data.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       throw InOutError(SystemErrorText(errno));
@@ -96,9 +83,8 @@ void File::Write(std::string_view data) {
 }
 
 void File::Close() {
-  if (fd_ < 0) return;
-  int fd = fd_;
-  fd_ = -1;
+  if (!handle_) return;
+  int fd = static_cast<int>(handle_.Release());
   if (::close(fd) != 0) throw InOutError(SystemErrorText(errno));
 }
 

@@ -26,7 +26,7 @@ bool Socket::StartConnect(uint32_t address, uint16_t port) {
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
   sa.sin_addr.s_addr = htonl(address);
-  if (::connect(handle_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
+  if (::connect(handle_.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
   if (errno == EINPROGRESS || errno == EINTR) return false;
   throw TransportError(TransportErrorText(errno));
 }
@@ -34,7 +34,7 @@ bool Socket::StartConnect(uint32_t address, uint16_t port) {
 int Socket::ConnectError() const {
   int error = 0;
   socklen_t length = sizeof error;
-  if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+  if (::getsockopt(handle_.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
   return error;
 }
 
@@ -52,30 +52,25 @@ bool WaitFor(int fd, short events, int timeout_ms) {
 
 }  // namespace
 
-bool Socket::WaitReadable(int timeout_ms) const { return WaitFor(handle_, POLLIN, timeout_ms); }
+bool Socket::WaitReadable(int timeout_ms) const { return WaitFor(handle_.Get(), POLLIN, timeout_ms); }
 
-bool Socket::WaitWritable(int timeout_ms) const { return WaitFor(handle_, POLLOUT, timeout_ms); }
+bool Socket::WaitWritable(int timeout_ms) const { return WaitFor(handle_.Get(), POLLOUT, timeout_ms); }
 
 long Socket::Send(const char* data, size_t size) {
-  ssize_t n = ::send(handle_, data, size, MSG_NOSIGNAL);
+  ssize_t n = ::send(handle_.Get(), data, size, MSG_NOSIGNAL);
   if (n >= 0) return n;
   if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return -1;
   throw TransportError(TransportErrorText(errno));
 }
 
 long Socket::Receive(char* data, size_t size) {
-  ssize_t n = ::recv(handle_, data, size, 0);
+  ssize_t n = ::recv(handle_.Get(), data, size, 0);
   if (n >= 0) return n;
   if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return -1;
   throw TransportError(TransportErrorText(errno));
 }
 
-void Socket::Close() {
-  if (handle_ != kInvalid) {
-    ::close(handle_);
-    handle_ = kInvalid;
-  }
-}
+void CloseSocketHandle(SocketHandle handle) { ::close(handle); }
 
 void StartSockets() {}
 

@@ -7,26 +7,20 @@
 
 namespace ulmar {
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+namespace {
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (handle_) CloseHandle(handle_);
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
+HANDLE Win32(FileHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+FileHandle Portable(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
 
-File::~File() {
-  if (handle_) CloseHandle(handle_);
-}
+}  // namespace
+
+void CloseFileHandle(FileHandle handle) { CloseHandle(Win32(handle)); }
 
 File File::CreateForWrite(const std::string& path) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw InOutError(SystemErrorText(GetLastError()));
-  return Adopt(h);
+  return Adopt(Portable(h));
 }
 
 namespace {
@@ -34,7 +28,7 @@ namespace {
 File OpenAtEnd(const std::string& path, DWORD access, DWORD disposition) {
   HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw InOutError(SystemErrorText(GetLastError()));
-  File file = File::Adopt(h);
+  File file = File::Adopt(Portable(h));
   LARGE_INTEGER zero{};
   if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) throw InOutError(SystemErrorText(GetLastError()));
   return file;
@@ -52,15 +46,15 @@ File File::OpenForRead(const std::string& path) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw InOutError(SystemErrorText(GetLastError()));
-  return Adopt(h);
+  return Adopt(Portable(h));
 }
 
-bool File::IsOpen() const { return handle_ != nullptr; }
+bool File::IsOpen() const { return static_cast<bool>(handle_); }
 
 size_t File::Read(char* data, size_t size) {
   DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   DWORD got = 0;
-  if (!ReadFile(handle_, data, chunk, &got, nullptr)) throw InOutError(SystemErrorText(GetLastError()));
+  if (!ReadFile(Win32(handle_.Get()), data, chunk, &got, nullptr)) throw InOutError(SystemErrorText(GetLastError()));
   return got;
 }
 
@@ -69,7 +63,7 @@ void File::Write(std::string_view data) {
   while (!data.empty()) {
     DWORD chunk = data.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(data.size());
     DWORD written = 0;
-    if (!WriteFile(handle_, data.data(), chunk, &written, nullptr)) {
+    if (!WriteFile(Win32(handle_.Get()), data.data(), chunk, &written, nullptr)) {
       throw InOutError(SystemErrorText(GetLastError()));
     }
     if (written == 0) throw InOutError(SystemErrorText(ERROR_WRITE_FAULT));
@@ -79,8 +73,7 @@ void File::Write(std::string_view data) {
 
 void File::Close() {
   if (!handle_) return;
-  HANDLE h = handle_;
-  handle_ = nullptr;
+  HANDLE h = Win32(handle_.Release());
   if (!CloseHandle(h)) throw InOutError(SystemErrorText(GetLastError()));
 }
 

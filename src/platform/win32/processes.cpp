@@ -23,7 +23,7 @@ class Win32ProcessStarter : public ProcessStarter {
     }
     UniqueHandle thread(process.hThread);
     UniqueHandle started(process.hProcess);
-    WaitForInputIdle(started.get(), INFINITE);
+    WaitForInputIdle(started.Get(), INFINITE);
     return true;
   }
 };

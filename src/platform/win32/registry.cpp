@@ -5,6 +5,7 @@
 
 #include "base/errors.h"
 #include "platform/registry.h"
+#include "platform/win32/handles.h"
 
 namespace ulmar {
 namespace {
@@ -12,19 +13,18 @@ namespace {
 class Win32Key : public RegistryKey {
  public:
   explicit Win32Key(HKEY key) : key_(key) {}
-  ~Win32Key() override { RegCloseKey(key_); }
 
   std::optional<std::string> ReadString(const std::string& name) override {
     DWORD type = 0;
     DWORD size = 0;
-    LONG status = RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size);
+    LONG status = RegQueryValueExA(key_.Get(), name.c_str(), nullptr, &type, nullptr, &size);
     if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
     if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return std::nullopt;
     if (type != REG_SZ && type != REG_EXPAND_SZ) throw RegistryError(InvalidRegistryTypeText(name));
     for (;;) {
       std::vector<char> data(size + 1, '\0');
       DWORD got = size;
-      status = RegQueryValueExA(key_, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
+      status = RegQueryValueExA(key_.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
       if (status == ERROR_MORE_DATA) {
         size = got;
         continue;
@@ -37,19 +37,19 @@ class Win32Key : public RegistryKey {
   }
 
   void WriteString(const std::string& name, const std::string& value) override {
-    LONG status = RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    LONG status = RegSetValueExA(key_.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                  static_cast<DWORD>(value.size() + 1));
     if (status != ERROR_SUCCESS) throw RegistryError(RegistryWriteFailedText(name));
   }
 
-  bool DeleteValue(const std::string& name) override { return RegDeleteValueA(key_, name.c_str()) == ERROR_SUCCESS; }
+  bool DeleteValue(const std::string& name) override { return RegDeleteValueA(key_.Get(), name.c_str()) == ERROR_SUCCESS; }
 
   std::vector<std::string> SubkeyNames() override {
     std::vector<std::string> names;
     char name[256];
     for (DWORD i = 0;; ++i) {
       DWORD length = sizeof name;
-      LONG status = RegEnumKeyExA(key_, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+      LONG status = RegEnumKeyExA(key_.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
       if (status != ERROR_SUCCESS) break;
       names.emplace_back(name, length);
     }
@@ -57,7 +57,7 @@ class Win32Key : public RegistryKey {
   }
 
  private:
-  HKEY key_;
+  UniqueKey key_;
 };
 
 class Win32Registry : public Registry {

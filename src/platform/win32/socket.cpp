@@ -20,7 +20,7 @@ Socket Socket::OpenTcp() {
   StartSockets();
   SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) throw TransportError(TransportErrorText(WSAGetLastError()));
-  Socket result(static_cast<Handle>(s));
+  Socket result(static_cast<SocketHandle>(s));
   u_long non_blocking = 1;
   if (ioctlsocket(s, FIONBIO, &non_blocking) != 0) throw TransportError(TransportErrorText(WSAGetLastError()));
   return result;
@@ -31,7 +31,7 @@ bool Socket::StartConnect(uint32_t address, uint16_t port) {
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port);
   sa.sin_addr.s_addr = htonl(address);
-  if (::connect(static_cast<SOCKET>(handle_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
+  if (::connect(static_cast<SOCKET>(handle_.Get()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
   int error = WSAGetLastError();
   if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS) return false;
   throw TransportError(TransportErrorText(error));
@@ -40,7 +40,7 @@ bool Socket::StartConnect(uint32_t address, uint16_t port) {
 int Socket::ConnectError() const {
   int error = 0;
   int length = sizeof error;
-  if (::getsockopt(static_cast<SOCKET>(handle_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+  if (::getsockopt(static_cast<SOCKET>(handle_.Get()), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
       0) {
     return WSAGetLastError();
   }
@@ -64,13 +64,13 @@ bool WaitFor(uintptr_t handle, bool write, int timeout_ms) {
 
 }  // namespace
 
-bool Socket::WaitReadable(int timeout_ms) const { return WaitFor(handle_, false, timeout_ms); }
+bool Socket::WaitReadable(int timeout_ms) const { return WaitFor(handle_.Get(), false, timeout_ms); }
 
-bool Socket::WaitWritable(int timeout_ms) const { return WaitFor(handle_, true, timeout_ms); }
+bool Socket::WaitWritable(int timeout_ms) const { return WaitFor(handle_.Get(), true, timeout_ms); }
 
 long Socket::Send(const char* data, size_t size) {
   int chunk = size > 0x40000000u ? 0x40000000 : static_cast<int>(size);
-  int n = ::send(static_cast<SOCKET>(handle_), data, chunk, 0);
+  int n = ::send(static_cast<SOCKET>(handle_.Get()), data, chunk, 0);
   if (n != SOCKET_ERROR) return n;
   int error = WSAGetLastError();
   if (error == WSAEWOULDBLOCK) return -1;
@@ -79,19 +79,14 @@ long Socket::Send(const char* data, size_t size) {
 
 long Socket::Receive(char* data, size_t size) {
   int chunk = size > 0x40000000u ? 0x40000000 : static_cast<int>(size);
-  int n = ::recv(static_cast<SOCKET>(handle_), data, chunk, 0);
+  int n = ::recv(static_cast<SOCKET>(handle_.Get()), data, chunk, 0);
   if (n != SOCKET_ERROR) return n;
   int error = WSAGetLastError();
   if (error == WSAEWOULDBLOCK) return -1;
   throw TransportError(TransportErrorText(error));
 }
 
-void Socket::Close() {
-  if (handle_ != kInvalid) {
-    ::closesocket(static_cast<SOCKET>(handle_));
-    handle_ = kInvalid;
-  }
-}
+void CloseSocketHandle(SocketHandle handle) { ::closesocket(static_cast<SOCKET>(handle)); }
 
 std::string TransportErrorText(int code) {
   switch (code) {
