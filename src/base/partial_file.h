@@ -5,14 +5,15 @@
 
 #include <string_view>
 
+#include "base/text.h"
+
 namespace ulmar {
 
 inline constexpr char kPartialSuffix[] = ".ulmar-partial";
 
 // Whether name ends with kPartialSuffix (exact case) and is more than it.
 inline bool IsPartialFile(std::string_view name) {
-  constexpr std::string_view suffix = kPartialSuffix;
-  return name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix;
+  return name.size() > std::string_view(kPartialSuffix).size() && EndsWith(name, kPartialSuffix);
 }
 
 }  // namespace ulmar

@@ -90,10 +90,8 @@ TEST(MainWindow, CloseRequestDuringTheSessionTakesEffectWhenItReturns) {
   window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), [&] {
     PostMessageA(window->Handle(), WM_CLOSE, 0, 0);
     PostMessageA(GetDlgItem(window->Handle(), ids::kBtClose), BM_CLICK, 0, 0);
-    for (int i = 0; i < 5; ++i) {
-      window->ShowStatus("строка " + std::to_string(i));
-      Sleep(50);
-    }
+    // Each line handles the pending messages, the two close requests among them.
+    for (int i = 0; i < 5; ++i) window->ShowStatus("строка " + std::to_string(i));
     alive_after_request = IsWindow(window->Handle()) != FALSE;
     finished = true;
   });
@@ -117,7 +115,8 @@ TEST(MainWindow, AnErrorNoStageCaughtGoesToTheDefaultErrorBoxAndTheWindowStays) 
           if (!t.empty()) box_text = t;
         }
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-        Sleep(300);
+        // Once the box has gone, the window must still be there.
+        for (int wait = 0; wait < 1000 && IsWindow(box); ++wait) Sleep(10);
         HWND main = FindWindowA("TForm1", nullptr);
         window_open_after_box = main && IsWindowVisible(main);
         PostMessageA(main, WM_CLOSE, 0, 0);
