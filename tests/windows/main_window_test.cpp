@@ -25,6 +25,9 @@ std::string Text(HWND hwnd) {
   return buffer;
 }
 
+bool g_probe_fired = false;
+void CALLBACK ProbeFired(HWND, UINT, UINT_PTR, DWORD) { g_probe_fired = true; }
+
 TEST(MainWindow, StartTimerRunsTheSessionOnceAboutASecondAfterCreation) {
   int runs = 0;
   std::unique_ptr<MainWindow> window;
@@ -33,11 +36,16 @@ TEST(MainWindow, StartTimerRunsTheSessionOnceAboutASecondAfterCreation) {
   window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), [&] {
     ++runs;
     delay = std::chrono::steady_clock::now() - start;
-    // Messages handled inside the session must not start it again.
-    for (int i = 0; i < 15; ++i) {
+    // Messages handled inside the session must not start it again: handle
+    // them until a probe timer longer than the start timer's period has
+    // fired, by which time a start timer still alive would have fired too.
+    g_probe_fired = false;
+    UINT_PTR probe = SetTimer(nullptr, 0, 1500, ProbeFired);
+    while (!g_probe_fired) {
+      WaitMessage();
       window->ProcessMessages();
-      Sleep(100);
     }
+    KillTimer(nullptr, probe);
     PostMessageA(window->Handle(), WM_CLOSE, 0, 0);
   });
   window->Run();
