@@ -8,7 +8,7 @@ source "$(dirname "$0")/env.sh"
 packages=(cmake make g++ googletest libbenchmark-dev
           wine wine32:i386 wine64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
           xvfb imagemagick locales python3-pytest python3-pyftpdlib vsftpd
-          iproute2 x11-utils)
+          iproute2 x11-utils fonts-paratype)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -84,6 +84,20 @@ if [ ! -f "$marker" ]; then
   reg_add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768
   # No sound devices here; message boxes then do not probe for them.
   reg_add 'HKCU\Software\Wine\Drivers' /v Audio /d ''
+  touch "$marker"
+fi
+
+# Wine ships no Tahoma with Cyrillic letters and falls back to a wider face,
+# which cuts the window's captions; with PT Sans (fonts-paratype) in its
+# place every caption fits its fixed rectangle, as with Tahoma on a Russian
+# Windows. Both registry views, for 32- and 64-bit programs.
+marker="$WINEPREFIX/.ulmar-fonts-1"
+if [ ! -f "$marker" ]; then
+  echo "setup: PT Sans in place of Tahoma in the Wine prefix"
+  for view in 32 64; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v Tahoma /d 'PT Sans' \
+      /f "/reg:$view" >/dev/null 2>&1 </dev/null
+  done
   touch "$marker"
 fi
 

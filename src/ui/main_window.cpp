@@ -206,6 +206,9 @@ void MainWindow::CreateControls() {
   }
   HWND status = Control(ids::kLogBox);
   SendMessageA(status, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(2, 2));
+  // A multi-line box keeps only 30,000 characters unless told otherwise: a
+  // long session or clean-up list would lose its last lines.
+  SendMessageA(status, EM_SETLIMITTEXT, 0, 0);
   SetWindowSubclass(status, StatusBoxProc, 0, 0);
   SetWindowPos(status, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
   if (ok_glyph_) SendMessageA(Control(ids::kBtClose), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(ok_glyph_));
@@ -292,6 +295,7 @@ void MainWindow::ShowCleanupOffer(const std::vector<std::string>& foreign_files,
 }
 
 void MainWindow::ShowConfirmation() {
+  confirmation_shown_at_ = GetTickCount();
   ShowWindow(Control(ids::kGarbageButton), SW_HIDE);
   ShowWindow(Control(ids::kGabDel), SW_SHOW);
 }
@@ -361,15 +365,27 @@ LRESULT MainWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED) {
         switch (LOWORD(wparam)) {
+          // Escape reaches here as IDCANCEL from the dialog manager and does
+          // nothing: only the close button and the close box close the window.
           case ids::kBtClose:
-          case IDCANCEL:
             RequestClose();
             break;
           case ids::kGarbageButton:
-            if (on_garbage_button) on_garbage_button();
+            // A second click while the list is being written (the status
+            // lines handle messages) would write it again.
+            if (on_garbage_button && !listing_) {
+              listing_ = true;
+              struct Done {
+                bool& listing;
+                ~Done() { listing = false; }
+              } done{listing_};
+              on_garbage_button();
+            }
             break;
           case ids::kGabDel:
-            if (on_gab_del) on_gab_del();
+            // The confirmation stands where the offer stood: the second
+            // click of a double click on the offer must not confirm.
+            if (on_gab_del && GetTickCount() - confirmation_shown_at_ >= GetDoubleClickTime()) on_gab_del();
             break;
         }
       }

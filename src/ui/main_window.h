@@ -75,6 +75,8 @@ class MainWindow : public Display, public CleanupView {
   int status_lines_ = 0;
   int countdown_ = 10;
   bool session_running_ = false;
+  bool listing_ = false;               // the clean-up list is being written
+  DWORD confirmation_shown_at_ = 0;    // GetTickCount() when the confirmation appeared
   bool close_requested_ = false;
   std::vector<std::string> foreign_files_;
   std::string install_dir_;

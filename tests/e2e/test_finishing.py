@@ -70,6 +70,22 @@ def test_one_foreign_file_is_offered_listed_and_deleted_on_confirmation(make_cli
     assert not (folder / "junk.tmp").exists()
 
 
+def test_a_long_clean_up_list_keeps_every_line(make_client, installation, server):
+    folder = installation()
+    foreign = [f"Черновики\\черновик_{n:04}.tmp" for n in range(400)]
+    server(script=Conversation(reply(foreign=foreign)))
+    client = make_client().start()
+    assert client.wait_ended()["status_background"] == SUCCESS_RGB
+    client.click("garbage_button")
+    listed = client.wait_for(lambda w: w and w["controls"]["gab_del"]["visible"], timeout=120, what="the list")
+    lines = listed["status_lines"]
+    # Some 36,000 characters: past the edit box's default limit of 30,000.
+    assert len(lines) == len(foreign) + 4
+    assert lines[2] == wine_path(folder) + "\\" + foreign[0]
+    assert lines[-3] == wine_path(folder) + "\\" + foreign[-1]
+    assert lines[-1] == 'Если хотите удалить файлы сейчас, нажмите кнопку "Да" иначе - "Закрыть"'
+
+
 def test_a_missing_companion_ends_the_session_red_without_the_date(make_client, installation, server):
     installation()
     subprocess.run(["wine", "reg", "delete", "HKLM\\SOFTWARE\\ULMAR", "/v", "LastUpdated", "/f", "/reg:32"],

@@ -142,5 +142,124 @@ TEST(MainWindow, AnErrorNoStageCaughtGoesToTheDefaultErrorBoxAndTheWindowStays) 
   EXPECT_TRUE(window_open_after_box);
 }
 
+TEST(MainWindow, TheStatusBoxKeepsEveryLineOfALongSession) {
+  std::unique_ptr<MainWindow> window;
+  std::string text;
+  window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), [&] {
+    // 800 lines of 40 characters: past the edit box's default limit of
+    // 30,000. (Each line appended re-lays out the whole text under Wine, so
+    // more lines cost the tests time without showing more.)
+    for (int i = 1; i <= 800; ++i) window->ShowStatus("      принят файл: Forms\\форма_" + std::to_string(10000 + i) + ".frm");
+    window->ReportSuccess("Обновление успешно завершено!");
+    HWND status = GetDlgItem(window->Handle(), ids::kLogBox);
+    text.resize(GetWindowTextLengthA(status) + 1);
+    text.resize(GetWindowTextA(status, text.data(), static_cast<int>(text.size())));
+    PostMessageA(window->Handle(), WM_CLOSE, 0, 0);
+  });
+  window->Run();
+  EXPECT_GT(text.size(), 33000u);
+  EXPECT_NE(text.find("форма_10001.frm\r\n"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 31), "\r\nОбновление успешно завершено!");
+}
+
+// Whether the window was still open when the probe timer fired.
+bool g_open_at_probe = false;
+HWND g_probed_window = nullptr;
+void CALLBACK ProbeWindow(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  g_open_at_probe = IsWindow(g_probed_window) != FALSE;
+  PostMessageA(g_probed_window, WM_CLOSE, 0, 0);
+}
+
+TEST(MainWindow, EscapeDoesNotCloseTheWindow) {
+  std::unique_ptr<MainWindow> window;
+  window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), [&] {
+    g_probed_window = window->Handle();
+    // Escape on the focused close button, handled once the session is over;
+    // the probe comes after it.
+    HWND button = GetDlgItem(window->Handle(), ids::kBtClose);
+    SetFocus(button);
+    PostMessageA(button, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageA(button, WM_KEYUP, VK_ESCAPE, 0);
+    SetTimer(nullptr, 0, 10, ProbeWindow);
+  });
+  window->Run();
+  EXPECT_TRUE(g_open_at_probe);
+  EXPECT_EQ(window->Handle(), nullptr);  // the close box (WM_CLOSE) still closes it
+}
+
+// The width of text in the control's own font.
+int TextWidth(HWND control, const std::string& text) {
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return size.cx;
+}
+
+TEST(MainWindow, EveryCaptionFitsItsControl) {
+  MainWindow window(GetModuleHandleA(nullptr), [] {});
+  struct Caption {
+    int id;
+    std::string text;
+    int margin;  // what the control needs beside the text: a button's edges, the close button's glyph
+  };
+  const Caption captions[] = {
+      {ids::kLabel4, Text(GetDlgItem(window.Handle(), ids::kLabel4)), 0},
+      {ids::kLabel5, Text(GetDlgItem(window.Handle(), ids::kLabel5)), 0},
+      {ids::kLabel1, Text(GetDlgItem(window.Handle(), ids::kLabel1)), 0},
+      {ids::kLbCounter, Text(GetDlgItem(window.Handle(), ids::kLbCounter)), 0},
+      {ids::kLbCounter, "Приложение будет автоматически закрыто через 9 секунд", 0},
+      {ids::kGarbageButton, Text(GetDlgItem(window.Handle(), ids::kGarbageButton)), 8},
+      {ids::kGabDel, Text(GetDlgItem(window.Handle(), ids::kGabDel)), 8},
+      {ids::kBtClose, Text(GetDlgItem(window.Handle(), ids::kBtClose)), 8 + 16 + 4},
+  };
+  for (const Caption& c : captions) {
+    HWND control = GetDlgItem(window.Handle(), c.id);
+    RECT r{};
+    GetClientRect(control, &r);
+    EXPECT_LE(TextWidth(control, c.text) + c.margin, r.right - r.left) << c.text;
+  }
+}
+
+// Clicks on the clean-up buttons: the offer, then (once it has fired) the
+// confirmation, past the double-click time.
+MainWindow* g_cleanup_window = nullptr;
+void CALLBACK ConfirmLater(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  SendMessageA(GetDlgItem(g_cleanup_window->Handle(), ids::kGabDel), BM_CLICK, 0, 0);
+}
+
+TEST(MainWindow, ADoubleClickOnTheOfferNeitherConfirmsNorListsTwice) {
+  int listed = 0, deleted = 0;
+  std::unique_ptr<MainWindow> window;
+  window = std::make_unique<MainWindow>(GetModuleHandleA(nullptr), [&] {
+    window->ShowCleanupOffer({"a.tmp"}, "C:\\U\\");
+    // The operator clicks the offer once the session is over.
+    PostMessageA(GetDlgItem(window->Handle(), ids::kGarbageButton), BM_CLICK, 0, 0);
+  });
+  g_cleanup_window = window.get();
+  window->on_garbage_button = [&] {
+    ++listed;
+    // The second click arrives while the list is being written.
+    PostMessageA(GetDlgItem(window->Handle(), ids::kGarbageButton), BM_CLICK, 0, 0);
+    window->ShowStatus("C:\\U\\a.tmp");
+    window->ShowConfirmation();
+    // The second click of a double click lands on the confirmation at once.
+    SendMessageA(GetDlgItem(window->Handle(), ids::kGabDel), BM_CLICK, 0, 0);
+    EXPECT_EQ(deleted, 0);
+    SetTimer(nullptr, 0, GetDoubleClickTime() + 100, ConfirmLater);
+  };
+  window->on_gab_del = [&] {
+    ++deleted;
+    window->CloseWindow();
+  };
+  window->Run();
+  EXPECT_EQ(listed, 1);
+  EXPECT_EQ(deleted, 1);  // a click after the double-click time confirms
+}
+
 }  // namespace
 }  // namespace ulmar
