@@ -10,9 +10,10 @@
 #include <string>
 
 namespace ulmar::server {
-namespace {
 
-[[noreturn]] void ThrowSystemError(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
+void ThrowSystemError(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
+
+namespace {
 
 int DescriptorOf(uint64_t key) { return static_cast<int>(static_cast<uint32_t>(key)); }
 

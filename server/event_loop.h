@@ -12,10 +12,14 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace ulmar::server {
+
+// Raises std::runtime_error with what and the text of errno.
+[[noreturn]] void ThrowSystemError(const std::string& what);
 
 class EventLoop {
  public:

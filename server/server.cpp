@@ -30,8 +30,6 @@ std::string PeerName(const sockaddr_in& address) {
   return std::string(ip) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
-[[noreturn]] void ThrowSystemError(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
-
 // A client's socket and the conversation over it.
 struct Connection {
   Connection(int fd, std::string peer, ReleaseStore& releases, const ConversationLimits& limits)

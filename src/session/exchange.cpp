@@ -60,9 +60,9 @@ bool GatherAndSend(Reporter& r, const BlockTexts& texts, const std::function<voi
   return false;
 }
 
-// The reply's elements into the lists, with the window's progress and
-// count lines shown as each list begins and ends.
-class ReplyProgress : public wire::ReplySink {
+// The reply's elements into the lists, with the window's count lines and
+// stage progress shown as each list begins and ends.
+class ReplyProgress : public wire::ListCollector {
  public:
   // Per list, in wire order: the line that shows its count (none for the
   // FTP servers), and the stage progress once it is complete (0: none).
@@ -71,29 +71,21 @@ class ReplyProgress : public wire::ReplySink {
                                                 "   файлов к принудительному удалению "};
   static constexpr int kProgressAfter[] = {25, 50, 75, 0, 0};
 
-  ReplyProgress(Display& display, ServerLists& lists) : display_(display), collector_(lists) {}
+  ReplyProgress(Display& display, ServerLists& lists) : ListCollector(lists), display_(display) {}
 
   void OnCount(wire::ReplyList list, int32_t count) override {
-    collector_.OnCount(list, count);
+    ListCollector::OnCount(list, count);
     // Counts are shown as received, negative ones too.
     if (const char* text = kCountLines[Index(list)]) display_.ShowStatus(text + std::to_string(count));
   }
   void OnListEnd(wire::ReplyList list) override {
     if (int percent = kProgressAfter[Index(list)]) display_.SetStageProgress(percent);
   }
-  void OnFtpServer(std::string entry) override { collector_.OnFtpServer(std::move(entry)); }
-  void OnForeignFile(std::string path) override { collector_.OnForeignFile(std::move(path)); }
-  void OnFileToUpdate(std::string remote, std::string local) override {
-    collector_.OnFileToUpdate(std::move(remote), std::move(local));
-  }
-  void OnNewDataSource(TDBAlias source) override { collector_.OnNewDataSource(std::move(source)); }
-  void OnFileToDelete(std::string path) override { collector_.OnFileToDelete(std::move(path)); }
 
  private:
   static size_t Index(wire::ReplyList list) { return static_cast<size_t>(list); }
 
   Display& display_;
-  wire::ListCollector collector_;
 };
 
 // Feeds the reply reader with what arrives until the last list is complete.
