@@ -29,10 +29,11 @@ def test_a_server_that_never_completes_the_handshake_times_out_and_the_window_st
         lambda w: w and w["status_lines"] == ["Устанавливаем соединение с сервером"], what="the connect",
         reading="status")
     assert connecting["status_background"] != FAILURE_RGB
-    # Asked again during the two-second wait, the window answers at once.
+    # Asked again, the window answers again. (Whether the two-second wait is
+    # still running by then depends on how fast the inspector starts, so
+    # only the first reading can say it happened during the wait.)
     again = client.read("status")
-    assert again["status_lines"] == ["Устанавливаем соединение с сервером"]
-    assert again["status_background"] != FAILURE_RGB
+    assert again["status_lines"][0] == "Устанавливаем соединение с сервером"
     window = client.wait_ended()
     assert window["status_lines"][-1] == "Не удаётся установить соединение с сервером "
     assert close_and_read_log(client)[-2:] == [
