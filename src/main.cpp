@@ -36,7 +36,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ulmar::RunShowingErrors(nullptr, [&] {
     std::unique_ptr<ulmar::MainWindow> window;
     window = std::make_unique<ulmar::MainWindow>(instance, [&] {
-      ulmar::Reporter reporter{.display = *window, .log = log};
+      ulmar::Heartbeat heartbeat([&] { window->ProcessMessages(); });
+      ulmar::Reporter reporter{.display = *window, .log = log, .heartbeat = heartbeat};
       ulmar::RunSession(reporter, machine, network, program);
     });
     window->on_garbage_button = [&] {

@@ -57,7 +57,7 @@ void RunSession(Reporter& reporter, Machine& machine, Network& network, const Pr
   reporter.display.SetOverallProgress(0);
   reporter.display.SetStageProgress(0);
   if (!Prepare(reporter, network, program)) return;
-  Connection server([&reporter] { reporter.display.ProcessMessages(); }, network.limits);
+  Connection server(&reporter.heartbeat, network.limits);
   if (!ConnectToServer(reporter, network, server)) return;
   ServerLists lists;
   if (!ExchangeWithServer(reporter, machine, network.tcp_log, server, lists)) return;

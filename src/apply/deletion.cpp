@@ -20,6 +20,7 @@ void DeleteFilesByForce(Reporter& r, const std::string& install_dir, const std::
   r.display.SetStageProgress(100);
   r.display.SetOverallProgress(80);
   for (const std::string& entry : files_to_delete) {
+    r.heartbeat.Tick();
     std::optional<std::string> reason = DeleteInsideInstallation(install_dir, entry);
     if (!reason) continue;
     r.log.WriteLog("Ошибка принудительного удаления файла: " + entry + " (" + *reason + ")");

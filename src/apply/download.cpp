@@ -52,8 +52,9 @@ Interruption Classify(const std::exception& e, int index) {
 
 // Partial files left by a transfer that was cut off (power loss, killed
 // process), in the two levels the scan covers.
-void RemoveStalePartials(const std::string& root) {
+void RemoveStalePartials(const std::string& root, Heartbeat& heartbeat) {
   for (const std::string& d : ScannedDirectories(root)) {
+    heartbeat.Tick();
     for (const DirEntry& e : ListDirectory(root + d, "*.*")) {
       if (!e.directory && IsPartialFile(e.name)) DeleteFileAt(root + d + e.name);
     }
@@ -87,9 +88,9 @@ std::optional<Downloaded> DownloadFiles(Reporter& r, Machine& m, Network& n, con
   const std::string& install_dir = done.install_dir;
   if (lists.UpdateCount < 1) return done;
   r.display.ShowStatus("Получили информацию, начинаем скачивать");
-  RemoveStalePartials(install_dir);
+  RemoveStalePartials(install_dir, r.heartbeat);
 
-  FtpClient ftp([&r] { r.display.ProcessMessages(); }, &n.ftp_log, n.limits);
+  FtpClient ftp(&r.heartbeat, &n.ftp_log, n.limits);
   if (n.ftp_port != 0) ftp.UsePort(n.ftp_port);
   std::string base;
   bool connected = false;

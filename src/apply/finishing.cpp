@@ -36,6 +36,7 @@ bool CreateDataSources(Reporter& r, Machine& m, const ServerLists& lists) {
     const TDBAlias& record = lists.NewDataSources[j];
     try {
       if (creator.DataSourceExists(record)) creator.RemoveDataSource(record);
+      r.heartbeat.Tick();
       if (!creator.CreateDataSource(record) && (record.Kind == SystemDsn || record.Kind == UserDsn)) {
         // A DSN that could not be made (again) must not vanish silently.
         r.log.WriteLog("Не удалось создать источник данных " + record.Name);

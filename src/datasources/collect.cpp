@@ -5,7 +5,8 @@
 namespace ulmar {
 namespace {
 
-void CollectDsns(Registry& registry, RegistryRoot root, uint8_t kind, std::vector<TDBAlias>& out) {
+void CollectDsns(Registry& registry, RegistryRoot root, uint8_t kind, std::vector<TDBAlias>& out,
+                 Heartbeat* heartbeat) {
   std::vector<std::string> names;
   {
     auto key = registry.Open(root, kOdbcIniKey, RegistryAccess::Read);
@@ -13,6 +14,7 @@ void CollectDsns(Registry& registry, RegistryRoot root, uint8_t kind, std::vecto
     names = key->SubkeyNames();
   }
   for (const std::string& name : names) {
+    Tick(heartbeat);
     std::string path = std::string(kOdbcIniKey) + "\\" + name;
     if (!IsSqlServerDsn(registry, root, path)) continue;
     std::string database = ReadDsnValue(registry, root, path, "Database");
@@ -48,11 +50,13 @@ std::string GetAliasPath(AliasConfig& aliases, const std::string& name) {
   return params[0].size() > 5 ? params[0].substr(5) : std::string();
 }
 
-std::vector<TDBAlias> CollectDataSources(Registry& registry, AliasConfig& aliases) {
+std::vector<TDBAlias> CollectDataSources(Registry& registry, AliasConfig& aliases, Heartbeat* heartbeat) {
   std::vector<TDBAlias> sources;
-  CollectDsns(registry, RegistryRoot::CurrentUser, UserDsn, sources);
-  CollectDsns(registry, RegistryRoot::LocalMachine, SystemDsn, sources);
+  CollectDsns(registry, RegistryRoot::CurrentUser, UserDsn, sources, heartbeat);
+  CollectDsns(registry, RegistryRoot::LocalMachine, SystemDsn, sources, heartbeat);
+  Tick(heartbeat);
   for (const std::string& name : aliases.AliasNames()) {
+    Tick(heartbeat);
     if (IsParadoxAlias(aliases, name)) sources.push_back({name, GetAliasPath(aliases, name), "", ParadoxAlias});
   }
   return sources;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/heartbeat.h"
 #include "wire/records.h"
 #include "datasources/alias_config.h"
 #include "platform/registry.h"
@@ -16,8 +17,9 @@ namespace ulmar {
 inline constexpr char kOdbcIniKey[] = "Software\\ODBC\\ODBC.INI";
 
 // Raises the registry layer's "Invalid data type for '...'" for a Driver,
-// Database or Server value that is not text, and the engine's errors.
-std::vector<TDBAlias> CollectDataSources(Registry& registry, AliasConfig& aliases);
+// Database or Server value that is not text, and the engine's errors. The
+// heartbeat, when given, is ticked after every data source looked at.
+std::vector<TDBAlias> CollectDataSources(Registry& registry, AliasConfig& aliases, Heartbeat* heartbeat = nullptr);
 
 // The key opens and its "Driver" text ends with "SQLSRV32.dll" (exact case).
 bool IsSqlServerDsn(Registry& registry, RegistryRoot root, const std::string& path);

@@ -139,7 +139,7 @@ uint32_t UpdateCRC32Fast(uint32_t crc, const void* data, size_t length) {
   return crc;
 }
 
-bool FileCRC32(const std::string& path, uint32_t* crc, std::vector<char>* buffer) {
+bool FileCRC32(const std::string& path, uint32_t* crc, std::vector<char>* buffer, Heartbeat* heartbeat) {
   try {
     std::vector<char> own;
     std::vector<char>& block = buffer ? *buffer : own;
@@ -150,6 +150,7 @@ bool FileCRC32(const std::string& path, uint32_t* crc, std::vector<char>* buffer
       size_t n = file.Read(block.data(), block.size());
       if (n == 0) break;
       c = UpdateCRC32Fast(c, block.data(), n);
+      Tick(heartbeat);
     }
     file.Close();
     *crc = c ^ 0xFFFFFFFFu;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/heartbeat.h"
+
 namespace ulmar {
 
 // Entry i: i shifted right eight times, XOR-ing 0xEDB88320 whenever the bit
@@ -29,7 +31,9 @@ inline constexpr size_t kCrcReadBlock = 1024 * 1024;
 // The CRC-32 of a file's whole contents, read in blocks under one
 // deny-write open. Never raises: false when the file cannot be opened or
 // read (held open for writing by another process, access denied...).
-// buffer, when given, is reused between calls.
-bool FileCRC32(const std::string& path, uint32_t* crc, std::vector<char>* buffer = nullptr);
+// buffer, when given, is reused between calls; the heartbeat, when given,
+// is ticked after every block.
+bool FileCRC32(const std::string& path, uint32_t* crc, std::vector<char>* buffer = nullptr,
+               Heartbeat* heartbeat = nullptr);
 
 }  // namespace ulmar

@@ -21,7 +21,7 @@ std::vector<std::string> ScannedDirectories(const std::string& root) {
   return relative_dirs;
 }
 
-std::vector<TLocalFileInfo> ScanDir(const std::string& root) {
+std::vector<TLocalFileInfo> ScanDir(const std::string& root, Heartbeat* heartbeat) {
   std::vector<TLocalFileInfo> files;
   std::vector<char> buffer;
   for (const std::string& dir : ScannedDirectories(root)) {
@@ -32,16 +32,19 @@ std::vector<TLocalFileInfo> ScanDir(const std::string& root) {
       // Gone since the search, or not a file after all.
       if (!FileExists(full)) continue;
       uint32_t crc = 0;
-      if (!FileCRC32(full, &crc, &buffer)) {
+      if (!FileCRC32(full, &crc, &buffer, heartbeat)) {
         throw MException("Не удалось обработать файл \"" + full + "\"",
                          "Не удалось подсчитать контрольную сумму для файла \"" + full + "\".");
       }
       files.emplace_back(relative, crc);
+      Tick(heartbeat);
     }
   }
   return files;
 }
 
-std::vector<TLocalFileInfo> CollectLocalFiles(InstallationSettings& settings) { return ScanDir(settings.GetLocalDir()); }
+std::vector<TLocalFileInfo> CollectLocalFiles(InstallationSettings& settings, Heartbeat* heartbeat) {
+  return ScanDir(settings.GetLocalDir(), heartbeat);
+}
 
 }  // namespace ulmar

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/heartbeat.h"
 #include "wire/records.h"
 
 namespace ulmar {
@@ -19,9 +20,10 @@ std::vector<std::string> ScannedDirectories(const std::string& root);
 
 // root ends with a backslash. Raises MException naming the file when a
 // checksum cannot be computed; nothing of the partial list is returned.
-std::vector<TLocalFileInfo> ScanDir(const std::string& root);
+// The heartbeat, when given, is ticked after every file and every block read.
+std::vector<TLocalFileInfo> ScanDir(const std::string& root, Heartbeat* heartbeat = nullptr);
 
 // ScanDir of the installation directory. Raises MException.
-std::vector<TLocalFileInfo> CollectLocalFiles(InstallationSettings& settings);
+std::vector<TLocalFileInfo> CollectLocalFiles(InstallationSettings& settings, Heartbeat* heartbeat);
 
 }  // namespace ulmar

@@ -17,8 +17,11 @@ int MillisecondsSince(Clock::time_point start) {
 
 }  // namespace
 
-Connection::Connection(std::function<void()> idle, NetworkLimits limits)
-    : idle_(std::move(idle)), limits_(limits) {}
+Connection::Connection(Heartbeat* heartbeat, NetworkLimits limits) : heartbeat_(heartbeat), limits_(limits) {}
+
+int Connection::Slice(int slice_ms) const {
+  return heartbeat_ ? std::min(slice_ms, heartbeat_->MillisecondsUntilDue()) : slice_ms;
+}
 
 Connection::~Connection() { CloseSocket(); }
 
@@ -38,13 +41,13 @@ void Connection::Connect(const std::string& host, uint16_t port) {
     for (;;) {
       int left = limits_.connect_timeout_ms - MillisecondsSince(start);
       if (left <= 0) throw TransportError(transport_text::kConnectTimedOut);  // the socket closes with it
-      bool ready = socket.WaitWritable(left < limits_.connect_slice_ms ? left : limits_.connect_slice_ms);
+      bool ready = socket.WaitWritable(std::min(left, Slice(limits_.connect_slice_ms)));
       if (ready) {
         int error = socket.ConnectError();
         if (error != 0) throw TransportError(TransportErrorText(error));
         break;
       }
-      if (idle_) idle_();
+      Tick(heartbeat_);
     }
   }
   socket_ = std::move(socket);
@@ -92,9 +95,10 @@ void Connection::WaitUntil(bool readable) {
   Clock::time_point start = Clock::now();
   for (;;) {
     if (!socket_.IsOpen()) throw TransportError(transport_text::kNotConnected);
-    bool ready = readable ? socket_.WaitReadable(limits_.wait_slice_ms) : socket_.WaitWritable(limits_.wait_slice_ms);
+    const int slice = Slice(limits_.wait_slice_ms);
+    bool ready = readable ? socket_.WaitReadable(slice) : socket_.WaitWritable(slice);
     if (ready) return;
-    if (idle_) idle_();
+    Tick(heartbeat_);
     if (MillisecondsSince(start) >= limits_.inactivity_limit_ms) {
       throw TransportError(readable ? transport_text::kReadTimedOut : transport_text::kWriteTimedOut);
     }
@@ -117,6 +121,7 @@ void Connection::Write(std::string_view data) {
       continue;
     }
     data.remove_prefix(static_cast<size_t>(n));
+    Tick(heartbeat_);
   }
 }
 
@@ -145,8 +150,9 @@ long Connection::ReceiveChunk(char* out, size_t size) {
   }
   if (n == 0) {
     CloseSocket();
-  } else if (n > 0 && log_) {
-    log_->Received(std::string_view(out, static_cast<size_t>(n)));
+  } else if (n > 0) {
+    if (log_) log_->Received(std::string_view(out, static_cast<size_t>(n)));
+    Tick(heartbeat_);
   }
   return n;
 }

@@ -1,7 +1,8 @@
 // A TCP connection of the network layer, used for the update server and for
-// FTP. Blocking operations wait in short slices and call the idle callback
-// between them, so the window stays responsive on the one thread. Failures
-// are TransportError with the fixed texts of platform/socket.h.
+// FTP. Every step ticks the heartbeat (each chunk received or sent, each
+// slice of a wait), and no wait lasts past its next beat, so the window
+// answers on the one thread whether data flows or not. Failures are
+// TransportError with the fixed texts of platform/socket.h.
 //
 // An attached traffic log sees every write as one "Sent" entry, every chunk
 // read from the socket as one "Recv" entry, the connect (when attached
@@ -9,10 +10,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
+#include "base/heartbeat.h"
 #include "log/traffic_log.h"
 #include "platform/socket.h"
 #include "net/limits.h"
@@ -32,7 +33,8 @@ class Connection {
   // than many small ones, under Wine above all.
   static constexpr size_t kReceiveBlock = 256 * 1024;
 
-  explicit Connection(std::function<void()> idle, NetworkLimits limits = {});
+  // The heartbeat, when given, is not owned.
+  explicit Connection(Heartbeat* heartbeat, NetworkLimits limits = {});
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection();
@@ -67,8 +69,10 @@ class Connection {
   long ReceiveChunk(char* out, size_t size);
   void WaitUntil(bool readable);
   void CloseSocket();
+  // The longest a wait may last: the slice, or less when a beat is due sooner.
+  int Slice(int slice_ms) const;
 
-  std::function<void()> idle_;
+  Heartbeat* heartbeat_;
   NetworkLimits limits_;
   Socket socket_;
   TrafficLog* log_ = nullptr;

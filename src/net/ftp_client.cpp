@@ -38,8 +38,8 @@ void ParsePassiveReply(const std::string& text, std::string* host, uint16_t* por
   *port = static_cast<uint16_t>(values[4] * 256 + values[5]);
 }
 
-FtpClient::FtpClient(std::function<void()> idle, TrafficLog* log, NetworkLimits limits)
-    : idle_(std::move(idle)), log_(log), limits_(limits), control_(idle_, ControlLimits(limits)) {
+FtpClient::FtpClient(Heartbeat* heartbeat, TrafficLog* log, NetworkLimits limits)
+    : heartbeat_(heartbeat), log_(log), limits_(limits), control_(heartbeat, ControlLimits(limits)) {
   control_.ResolveNames();
   control_.AttachLog(log_);
 }
@@ -112,7 +112,7 @@ void FtpClient::Retrieve(const std::string& remote_name, ByteSink& sink) {
   ParsePassiveReply(pasv.Text(), &host, &port);
   NetworkLimits data_limits = limits_;
   data_limits.connect_timeout_ms = limits::kFtpConnectTimeoutMs;
-  Connection data(idle_, data_limits);
+  Connection data(heartbeat_, data_limits);
   try {
     data.Connect(host, port);
   } catch (const TransportError& e) {
@@ -145,7 +145,10 @@ void FtpClient::ReceiveData(Connection& data, ByteSink& sink) {
       }
       filled += n;
     }
-    if (filled > 0) sink.Write(std::string_view(block.get(), filled));
+    if (filled > 0) {
+      sink.Write(std::string_view(block.get(), filled));
+      Tick(heartbeat_);
+    }
   }
 }
 

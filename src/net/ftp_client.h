@@ -30,7 +30,8 @@ class FtpClient {
   static constexpr uint16_t kPort = 21;
   static constexpr size_t kReceiveBlock = 1024 * 1024;
 
-  FtpClient(std::function<void()> idle, TrafficLog* log, NetworkLimits limits = {});
+  // The heartbeat and the log, when given, are not owned.
+  FtpClient(Heartbeat* heartbeat, TrafficLog* log, NetworkLimits limits = {});
 
   void SetLogin(const std::string& host, const std::string& user, const std::string& password);
   void UsePort(uint16_t port) { port_ = port; }
@@ -58,7 +59,7 @@ class FtpClient {
   static void Expect(const FtpReply& reply, std::initializer_list<int> codes);
   void ReceiveData(Connection& data, ByteSink& sink);
 
-  std::function<void()> idle_;
+  Heartbeat* heartbeat_;
   TrafficLog* log_;
   NetworkLimits limits_;
   Connection control_;

@@ -138,7 +138,7 @@ bool Converse(Reporter& r, Machine& m, Connection& c, ServerLists& lists) {
   static constexpr BlockTexts kFiles{"Ошибка при передаче имен файлов", "Ошибка при передаче данных на сервер",
                                      "Ошибка при сборе информации о файлах", "Ошибка при сборе информации"};
   if (!GatherAndSend(r, kFiles, [&] {
-        std::vector<TLocalFileInfo> files = CollectLocalFiles(settings);
+        std::vector<TLocalFileInfo> files = CollectLocalFiles(settings, &r.heartbeat);
         SendInt32(c, static_cast<int32_t>(files.size()));
         for (const TLocalFileInfo& f : files) {
           SendUInt32(c, f.CRC);
@@ -152,7 +152,7 @@ bool Converse(Reporter& r, Machine& m, Connection& c, ServerLists& lists) {
   static constexpr BlockTexts kSources{"Ошибка при передаче алиасов", "Ошибка при передаче данных на сервер",
                                        "Ошибка при сборе информации об алиасах", "Ошибка при сборе информации"};
   if (!GatherAndSend(r, kSources, [&] {
-        std::vector<TDBAlias> sources = CollectDataSources(m.registry, m.aliases);
+        std::vector<TDBAlias> sources = CollectDataSources(m.registry, m.aliases, &r.heartbeat);
         SendInt32(c, static_cast<int32_t>(sources.size()));
         for (const TDBAlias& a : sources) {
           SendInt32(c, a.Kind);

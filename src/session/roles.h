@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/heartbeat.h"
 #include "datasources/alias_config.h"
 #include "log/session_log.h"
 #include "log/traffic_log.h"
@@ -20,10 +21,12 @@
 
 namespace ulmar {
 
-// What the operator sees and what the session log keeps.
+// What the operator sees and what the session log keeps, and the heartbeat
+// that handles the window's messages during long work.
 struct Reporter {
   Display& display;
   SessionLog& log;
+  Heartbeat& heartbeat;
 };
 
 // The workstation the session reads and changes.

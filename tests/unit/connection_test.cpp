@@ -7,6 +7,7 @@
 #include "net/connection.h"
 #include "unit/fake_clock.h"
 #include "unit/loopback.h"
+#include "unit/stepping_clock.h"
 #include "unit/temp_dir.h"
 #include "unit/wire_sizes.h"
 
@@ -41,7 +42,8 @@ TEST(Connection, ConnectThatNeverCompletesTimesOutServingTheWindowMeanwhile) {
   Connection filler(nullptr, ShortLimits());
   filler.Connect("127.0.0.1", port);
   int idle_calls = 0;
-  Connection c([&] { ++idle_calls; }, ShortLimits());
+  Heartbeat heartbeat([&] { ++idle_calls; });
+  Connection c(&heartbeat, ShortLimits());
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(TransportMessage([&] { c.Connect("127.0.0.1", port); }), "Connect timed out.");
   auto elapsed = std::chrono::steady_clock::now() - start;
@@ -55,7 +57,8 @@ TEST(Connection, ReadsLinesAndIntegersSplitAcrossChunks) {
   ScriptedPeer peer({ScriptedPeer::Send("repl.cli"), ScriptedPeer::UntilClientWaits(),
                      ScriptedPeer::Send(std::string("ent\r\n\0\0", 7)), ScriptedPeer::UntilClientWaits(),
                      ScriptedPeer::Send(std::string("\0\3abc\nx\r\r\n", 11)), ScriptedPeer::Close()});
-  Connection c([&] { peer.ClientWaits(); }, ShortLimits());
+  Heartbeat heartbeat([&] { peer.ClientWaits(); });
+  Connection c(&heartbeat, ShortLimits());
   c.Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(c.ReadLine(16384), "repl.client");
   // Four bytes that arrive in two chunks.
@@ -83,7 +86,8 @@ TEST(Connection, StalledPeerEndsTheReadAfterTheInactivityLimit) {
   // The peer sends two bytes and then nothing until the client gives up.
   ScriptedPeer peer({ScriptedPeer::Send("ab"), ScriptedPeer::ReceiveAll()});
   int idle_calls = 0;
-  Connection c([&] { ++idle_calls; }, ShortLimits());
+  Heartbeat heartbeat([&] { ++idle_calls; });
+  Connection c(&heartbeat, ShortLimits());
   c.Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(TransportMessage([&] { c.ReadLine(16384); }), "Read timed out.");
   EXPECT_GE(idle_calls, 4);
@@ -98,6 +102,28 @@ TEST(Connection, ResetByThePeerIsATransportErrorAndConnectedNeverRaises) {
   EXPECT_TRUE(message == "Connection reset by peer." || message == "Connection Closed Gracefully.") << message;
   EXPECT_FALSE(c.Connected());
   EXPECT_EQ(TransportMessage([&] { c.Write("x"); }), "Not connected.");
+}
+
+TEST(Connection, ASteadyStreamStillBeatsAfterEveryChunk) {
+  // Data that is always there never makes a wait time out: the window must
+  // be served from the data path too. Each step here counts as 30 ms, more
+  // than a beat's due time, so every chunk taken is followed by a beat.
+  const size_t total = 4 << 20;
+  ScriptedPeer peer({ScriptedPeer::Send(std::string(total, 'd')), ScriptedPeer::Close()});
+  testing::SteppingClock clock(30);
+  size_t received = 0, at_last_beat = 0, longest_run = 0;
+  Heartbeat heartbeat(
+      [&] {
+        longest_run = std::max(longest_run, received - at_last_beat);
+        at_last_beat = received;
+      },
+      clock.AsClock());
+  Connection c(&heartbeat, ShortLimits());
+  c.Connect("127.0.0.1", peer.Port());
+  std::vector<char> block(64 * 1024);
+  for (size_t n; (n = c.ReadSome(block.data(), block.size())) > 0;) received += n;
+  EXPECT_EQ(received, total);
+  EXPECT_LE(std::max(longest_run, received - at_last_beat), block.size());
 }
 
 TEST(Connection, TrafficLogShowsEachWriteEachChunkAndTheCloses) {

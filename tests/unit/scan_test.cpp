@@ -2,8 +2,10 @@
 
 #include <filesystem>
 
+#include "inventory/crc32.h"
 #include "inventory/scan.h"
 #include "base/errors.h"
+#include "unit/stepping_clock.h"
 #include "unit/temp_dir.h"
 
 namespace ulmar {
@@ -43,6 +45,18 @@ TEST(ScanDir, OnlyLogsSpelledExactlyIsSkipped) {
     ASSERT_EQ(files.size(), 1u) << name;
     EXPECT_EQ(files[0].FileName, std::string(name) + "\\kept.log");
   }
+}
+
+TEST(ScanDir, BeatsWhileALargeFileIsChecksummedNotOnlyBetweenFiles) {
+  // Every step counts as 30 ms, more than a beat's due time: a file of four
+  // read blocks is read with a beat after each block.
+  testing::TempDir dir;
+  testing::WriteAll(dir.File("big.dat"), std::string(3 * kCrcReadBlock + 1, 'b'));
+  testing::SteppingClock clock(30);
+  int beats = 0;
+  Heartbeat heartbeat([&] { ++beats; }, clock.AsClock());
+  ASSERT_EQ(ScanDir(dir.Path().string() + "\\", &heartbeat).size(), 1u);
+  EXPECT_GE(beats, 4);
 }
 
 TEST(ScanDir, EmptyInstallationGivesAnEmptyList) {

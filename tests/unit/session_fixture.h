@@ -75,7 +75,8 @@ class SessionFixture : public ::testing::Test {
   FakeOdbcInstaller odbc;
   FakeProcessStarter processes;
   FakeIniFiles ini_files;
-  Reporter reporter{.display = display, .log = log};
+  Heartbeat heartbeat{[this] { display.ProcessMessages(); }};
+  Reporter reporter{.display = display, .log = log, .heartbeat = heartbeat};
   Machine machine{.registry = registry,
                   .odbc = odbc,
                   .aliases = *aliases,

@@ -42,6 +42,24 @@ TEST(Files, ExistenceTellsFilesFromDirectories) {
   EXPECT_FALSE(FileExists(dir.File("missing")));
 }
 
+TEST(Files, CreateForWriteMakesANewFileOrEmptiesAnExistingOne) {
+  testing::TempDir dir;
+  testing::WriteAll(dir.File("old"), "a longer earlier content");
+  for (const char* name : {"new", "old"}) {
+    File f = File::CreateForWrite(dir.File(name));
+    f.Write("fresh");
+    f.Close();
+    EXPECT_EQ(testing::ReadAll(dir.File(name)), "fresh") << name;
+  }
+  // Neither way passes over a file another program holds for writing.
+  HANDLE held = CreateFileA(dir.File("old").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_THROW(File::CreateForWrite(dir.File("old")), InOutError);
+  CloseHandle(held);
+  EXPECT_EQ(testing::ReadAll(dir.File("old")), "fresh");
+}
+
 TEST(Files, ErrorsCarryTheSystemText) {
   EXPECT_FALSE(SystemErrorText(ERROR_SHARING_VIOLATION).empty());
   testing::TempDir dir;
