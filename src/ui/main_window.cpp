@@ -9,6 +9,7 @@
 #include "base/errors.h"
 #include "ui/control_ids.h"
 #include "ui/error_box.h"
+#include "ui/warning_box.h"
 
 namespace ulmar {
 namespace {
@@ -303,7 +304,7 @@ void MainWindow::ShowConfirmation() {
 void MainWindow::HideConfirmation() { ShowWindow(Control(ids::kGabDel), SW_HIDE); }
 
 void MainWindow::Warning(const std::string& text) {
-  MessageBoxA(hwnd_, text.c_str(), "Warning", MB_OK | MB_ICONWARNING);
+  ShowWarningBox(hwnd_, "Warning", text);
 }
 
 void MainWindow::CloseWindow() { RequestClose(); }

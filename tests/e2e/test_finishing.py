@@ -201,6 +201,8 @@ def test_a_foreign_file_that_cannot_be_deleted_gets_a_warning_and_the_window_sti
         box = window["message_boxes"][0]
         assert box["title"] == "Warning"
         assert ["Static", 'Не удаётся удалить файл "busy.tmp"; возможно, в данный момент он открыт. '] in box["texts"]
+        # The program's own box: its button reads "OK" in Latin letters.
+        assert [t for t in box["texts"] if t[0] == "Button"] == [["Button", "OK"]]
         assert client.inspector("press-box").returncode == 0
         assert client.wait_exit(timeout=20) == 0
     finally:
