@@ -162,3 +162,24 @@ def test_files_come_from_vsftpd(make_client, installation, server, ftp, tmp_path
     assert (folder / "Bin" / "core.dll").read_bytes() == payload
     assert (folder / "readme.txt").read_bytes() == b"hello\r\n"
     client.stop()
+
+
+def test_a_session_of_1500_files_shows_every_line_and_ends_with_the_success_line(
+        make_client, installation, server, ftp, tmp_path):
+    # Some 75,000 characters of status: past the edit box's default limit of
+    # 30,000, which would lose the end of the session.
+    folder = installation()
+    mirror = tmp_path / "mirror"
+    (mirror / "Forms").mkdir(parents=True)
+    names = [f"Forms\\форма_{n:04}.frm" for n in range(1, 1501)]
+    for name in names:
+        (mirror / "Forms" / name.split("\\")[1]).write_bytes(b"f")
+    ftp(RealFtpServer, mirror)
+    client = run_session(make_client, server, reply(ftp=["127.0.0.1"], update=[(n, n) for n in names]))
+    window = client.wait_ended(timeout=600)
+    lines = window["status_lines"]
+    assert lines[-1] == SUCCESS_LINE
+    received = [l for l in lines if l.startswith("      принят файл: ")]
+    assert received == ["      принят файл: " + n for n in names]
+    assert "   всего cкачано файлов: 1500" in lines
+    assert (folder / "Forms" / "форма_1500.frm").read_bytes() == b"f"
