@@ -20,7 +20,9 @@ void RegisterAutorun(Registry& registry, const std::string& path) {
   if (auto key = registry.Open(RegistryRoot::LocalMachine, kRunKey, RegistryAccess::Read)) {
     current = key->ReadString("UlmarUpdater").value_or("");
   }
-  if (!current.empty() && current == command) return;
+  // The same path as the installer wrote it, without the quotes, starts the
+  // same program: rewriting it would fail for every standard user.
+  if (!current.empty() && (current == command || current == path)) return;
   auto key = registry.Open(RegistryRoot::LocalMachine, kRunKey, RegistryAccess::Write);
   if (!key) throw RegistryError(RegistryWriteFailedText("UlmarUpdater"));
   key->WriteString("UlmarUpdater", command);
@@ -63,9 +65,10 @@ void RefreshSupportShortcut(IniFiles& ini_files, const std::string& support_host
 void DeleteNewsPage(Registry& registry) {
   try {
     std::string dir;
-    if (auto key = registry.OpenOrCreate(RegistryRoot::LocalMachine, "software\\ulmar")) {
-      dir = key->ReadString("localDir").value_or("");
-    }
+    // A standard user may not open the key for writing; reading is enough.
+    std::unique_ptr<RegistryKey> key = registry.OpenOrCreate(RegistryRoot::LocalMachine, "software\\ulmar");
+    if (!key) key = registry.Open(RegistryRoot::LocalMachine, "software\\ulmar", RegistryAccess::Read);
+    if (key) dir = key->ReadString("localDir").value_or("");
     if (!dir.empty()) DeleteFileAt(dir + "\\podderzka\\Новости.html");
   } catch (...) {
     // The news page is only a cached copy: nothing here stops the session.

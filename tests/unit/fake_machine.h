@@ -20,9 +20,13 @@ class FakeOdbcInstaller : public OdbcInstaller {
   };
   std::vector<Call> calls;
   bool succeed = true;
+  // A standard user may make user DSNs only: system DSNs live in the
+  // machine's hive.
+  bool standard_user = false;
   bool ConfigDataSource(int request, const std::string& driver, const std::string& attributes) override {
     calls.push_back({request, driver, attributes});
-    return succeed;
+    const bool system = request == kAddSystemDsn || request == kRemoveSystemDsn;
+    return succeed && !(standard_user && system);
   }
 };
 

@@ -71,8 +71,12 @@ class FakeRegistry : public Registry {
 
   // Called before every open, e.g. to make the registry slow for a test.
   std::function<void(RegistryRoot, const std::string&)> on_open;
+  // What a standard user (or an administrator under UAC) meets: every key of
+  // HKEY_LOCAL_MACHINE opens for reading only, and none is created there.
+  bool standard_user = false;
 
   std::unique_ptr<RegistryKey> OpenOrCreate(RegistryRoot root, const std::string& path) override {
+    if (Refused(root, RegistryAccess::All)) return nullptr;
     if (!keys_.count(Id(root, path))) AddKey(root, path);
     return Open(root, path, RegistryAccess::All);
   }
@@ -95,10 +99,15 @@ class FakeRegistry : public Registry {
     auto key = keys_.find(Id(root, path));
     if (key == keys_.end()) return nullptr;
     if (access != RegistryAccess::Read && !key->second.writable) return nullptr;
+    if (Refused(root, access)) return nullptr;
     return std::make_unique<OpenKey>(*this, root, path);
   }
 
  private:
+  bool Refused(RegistryRoot root, RegistryAccess access) const {
+    return standard_user && root == RegistryRoot::LocalMachine && access != RegistryAccess::Read;
+  }
+
   class OpenKey : public RegistryKey {
    public:
     OpenKey(FakeRegistry& registry, RegistryRoot root, std::string path)

@@ -77,6 +77,40 @@ TEST_F(FinishingTest, AMissingCompanionEndsTheSessionRedWithoutTheDate) {
   EXPECT_FALSE(Shown("countdown"));
 }
 
+TEST_F(FinishingTest, AStandardUserEndsGreenWithWhatTheMachinesHiveRefusesLeftAlone) {
+  // Installed under a folder with a blank; the installer wrote the Run value
+  // unquoted. HKEY_LOCAL_MACHINE refuses every write.
+  install_dir = dir.Path().string() + "/Program Files/ULMAR";
+  std::filesystem::create_directories(install_dir + "/podderzka");
+  testing::WriteAll(install_dir + "/podderzka/Новости.html", "old news");
+  Install();
+  registry.SetString(HKLM, kRunKey, "UlmarUpdater", install_dir + "\\UlmarUpdater.exe");
+  registry.standard_user = odbc.standard_user = true;
+  RunWith({}, Int(1) + Int(0) + Line("Reports") + Line("uchet") + Line("db1"), {});
+  EXPECT_EQ(display.calls.back(), "countdown");
+  EXPECT_TRUE(Shown("success Обновление успешно завершено!"));
+  EXPECT_EQ(processes.started, (Strings{exe_dir + "replace_ux.exe"}));
+  EXPECT_EQ(Value(HKLM, kRunKey, "UlmarUpdater"), install_dir + "\\UlmarUpdater.exe");
+  EXPECT_EQ(Value(HKLM, "SOFTWARE\\ULMAR", "LastUpdated"), "<none>");
+  EXPECT_FALSE(std::filesystem::exists(install_dir + "/podderzka/Новости.html"));
+  Strings events = Events();
+  EXPECT_NE(std::find(events.begin(), events.end(), "Не удалось создать источник данных Reports"), events.end());
+}
+
+TEST_F(FinishingTest, AStandardUserWhoseRunValueReallyDiffersGetsTheRegistryError) {
+  Install();
+  registry.SetString(HKLM, kRunKey, "UlmarUpdater", "C:\\Old\\UlmarUpdater.exe");
+  registry.standard_user = true;
+  try {
+    RunWith({}, Int(0), {});
+    FAIL() << "the refused write went unnoticed";
+  } catch (const RegistryError& e) {
+    EXPECT_EQ(e.Message(), "Failed to set data for 'UlmarUpdater'");
+  }
+  EXPECT_TRUE(processes.started.empty());
+  EXPECT_EQ(Value(HKLM, kRunKey, "UlmarUpdater"), "C:\\Old\\UlmarUpdater.exe");
+}
+
 TEST_F(FinishingTest, ForcedDeletionDeletesInsideAndReportsWhatItRefuses) {
   Install();
   testing::WriteAll(install_dir + "/a.txt", "a");
@@ -172,6 +206,12 @@ TEST(Autorun, RewrittenOnlyWhenDifferentAndQuotedWithBlanks) {
   EXPECT_EQ(writes, 3);  // case counts: read, then write
   RegisterAutorun(registry, "C:\\Program Files\\U\\UlmarUpdater.exe");
   EXPECT_EQ(registry.Get(HKLM, kRunKey, "UlmarUpdater")->data, "\"C:\\Program Files\\U\\UlmarUpdater.exe\"");
+  // The installer's unquoted form of the same path is left as it is.
+  registry.SetString(HKLM, kRunKey, "UlmarUpdater", "C:\\Program Files\\U\\UlmarUpdater.exe");
+  writes = 0;
+  RegisterAutorun(registry, "C:\\Program Files\\U\\UlmarUpdater.exe");
+  EXPECT_EQ(writes, 1);
+  EXPECT_EQ(registry.Get(HKLM, kRunKey, "UlmarUpdater")->data, "C:\\Program Files\\U\\UlmarUpdater.exe");
 }
 
 class RecordingCleanupView : public CleanupView {
