@@ -9,7 +9,11 @@ std::optional<std::string> DeleteInsideInstallation(const std::string& install_d
   try {
     if (std::optional<std::string> unsafe = UnsafePathReason(entry)) return unsafe;
     const std::string path = install_dir + entry;
-    if (FileExists(path) && !DeleteFileAt(path)) return LastFileErrorText();
+    if (!FileExists(path)) return std::nullopt;
+    // Named for deletion by the server or confirmed by the operator: a
+    // read-only attribute does not stand in the way.
+    ClearReadOnly(path);
+    if (!DeleteFileAt(path)) return LastFileErrorText();
     return std::nullopt;
   } catch (const std::exception& e) {
     return std::string(e.what());

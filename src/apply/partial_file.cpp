@@ -23,6 +23,9 @@ void PartialFile::Write(std::string_view bytes) { file_.Write(bytes); }
 
 void PartialFile::Commit() {
   file_.Close();
+  // An installed file may be read-only (copied from a CD, say): the server
+  // named it for replacement, so it loses the attribute first.
+  ClearReadOnly(destination_);
   ReplaceFileWith(partial_, destination_);
   committed_ = true;
 }

@@ -67,11 +67,14 @@ struct DirEntry {
 std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& mask);
 
 // Moves from over to, replacing to when it exists; to is never left half
-// written. Raises InOutError.
+// written. Raises InOutError. Like Windows, refuses a read-only to.
 void ReplaceFileWith(const std::string& from, const std::string& to);
 // Deletes a file; false when it could not be deleted (LastFileErrorText
-// then says why).
+// then says why). Like Windows, refuses a read-only file.
 bool DeleteFileAt(const std::string& path);
+// Takes the read-only attribute off a file that has it, so that it can be
+// replaced or deleted. True when the file is writable now (or is missing).
+bool ClearReadOnly(const std::string& path);
 // The system's text for the last failed file operation of this thread.
 std::string LastFileErrorText();
 // Sets a file's attributes to exactly hidden and system (Windows; natively

@@ -114,10 +114,14 @@ TEST_F(FinishingTest, AStandardUserWhoseRunValueReallyDiffersGetsTheRegistryErro
 TEST_F(FinishingTest, ForcedDeletionDeletesInsideAndReportsWhatItRefuses) {
   Install();
   testing::WriteAll(install_dir + "/a.txt", "a");
+  testing::WriteAll(install_dir + "/read-only.dll", "r");
+  std::filesystem::permissions(install_dir + "/read-only.dll", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
   testing::WriteAll(dir.File("outside.txt"), "keep");
   std::filesystem::create_directories(install_dir + "/folder");
-  RunWith({}, Int(0), {"a.txt", "missing.txt", "..\\outside.txt", "folder"});
+  RunWith({}, Int(0), {"a.txt", "read-only.dll", "missing.txt", "..\\outside.txt", "folder"});
   EXPECT_FALSE(std::filesystem::exists(install_dir + "/a.txt"));
+  EXPECT_FALSE(std::filesystem::exists(install_dir + "/read-only.dll"));
   EXPECT_EQ(testing::ReadAll(dir.File("outside.txt")), "keep");
   EXPECT_TRUE(std::filesystem::is_directory(install_dir + "/folder"));
   EXPECT_TRUE(Shown("failure Ошибка принудительного удаления файла: ..\\outside.txt"));
@@ -229,6 +233,9 @@ TEST(Cleanup, ListsFullPathsThenDeletesWarnsAndCloses) {
   testing::TempDir dir;
   const std::string install = dir.Path().string() + "/";
   testing::WriteAll(install + "b.log", "x");
+  // Confirmed by the operator: read-only or not, it goes.
+  std::filesystem::permissions(install + "b.log", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);
   RecordingCleanupView view;
   ShowForeignFiles(view, {"a\\x.tmp", "b.log"}, "C:\\U\\");
   EXPECT_EQ(view.calls,

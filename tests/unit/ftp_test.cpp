@@ -119,6 +119,12 @@ TEST(PartialFile, TheDestinationChangesOnlyOnCommit) {
   complete.Commit();
   EXPECT_EQ(testing::ReadAll(destination), "new file");
   EXPECT_FALSE(std::filesystem::exists(destination + ".ulmar-partial"));
+  // A read-only installed file (copied from a CD, say) is replaced too.
+  std::filesystem::permissions(destination, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+  PartialFile over_read_only(destination);
+  over_read_only.Write("newer");
+  over_read_only.Commit();
+  EXPECT_EQ(testing::ReadAll(destination), "newer");
   // A folder that is not there fails before anything is asked of a server.
   EXPECT_THROW(PartialFile(dir.File("missing") + "/x.dll"), InOutError);
 }

@@ -60,6 +60,18 @@ TEST(Files, CreateForWriteMakesANewFileOrEmptiesAnExistingOne) {
   EXPECT_EQ(testing::ReadAll(dir.File("old")), "fresh");
 }
 
+TEST(Files, ClearReadOnlyTakesOnlyThatAttributeOff) {
+  testing::TempDir dir;
+  const std::string path = dir.File("cd.dll");
+  testing::WriteAll(path, "x");
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_TRUE(ClearReadOnly(path));
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_TRUE(ClearReadOnly(path));  // nothing to do
+  EXPECT_TRUE(ClearReadOnly(dir.File("missing")));
+  EXPECT_TRUE(DeleteFileAt(path));
+}
+
 TEST(Files, ErrorsCarryTheSystemText) {
   EXPECT_FALSE(SystemErrorText(ERROR_SHARING_VIOLATION).empty());
   testing::TempDir dir;
