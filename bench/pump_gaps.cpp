@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
       ftp.UsePort(static_cast<uint16_t>(std::atoi(argv[3])));
       ftp.Connect();
       ftp.ChangeDirectory(argv[4]);
-      ulmar::PartialFile file(argv[6]);
+      ulmar::PartialFile file(argv[6], &heartbeat);
       struct Counting : ulmar::ByteSink {
         ulmar::ByteSink& to;
         double bytes = 0;

@@ -62,7 +62,7 @@ void RemoveStalePartials(const std::string& root, Heartbeat& heartbeat) {
 }
 
 void FetchOne(const std::string& install_dir, FtpClient& ftp, const std::string& base, const std::string& remote,
-              const std::string& local) {
+              const std::string& local, Heartbeat& heartbeat) {
   if (std::optional<std::string> reason = UnsafePathReason(local)) throw InOutError(*reason);
   size_t slash = local.rfind('\\');
   if (slash != std::string::npos) {
@@ -73,7 +73,7 @@ void FetchOne(const std::string& install_dir, FtpClient& ftp, const std::string&
   const bool at_top = remote_slash == std::string::npos;
   ftp.ChangeDirectory(at_top ? base : base + ToFtpPath(remote.substr(0, remote_slash)));
   const std::string name = at_top ? remote : remote.substr(remote_slash + 1);
-  PartialFile file(install_dir + local);
+  PartialFile file(install_dir + local, &heartbeat);
   ftp.Retrieve(name, file);
   file.Commit();
 }
@@ -121,7 +121,7 @@ std::optional<Downloaded> DownloadFiles(Reporter& r, Machine& m, Network& n, con
     const std::string& remote = lists.FilesToUpdate.at(2 * i);
     const std::string& local = lists.FilesToUpdate.at(2 * i + 1);
     try {
-      FetchOne(install_dir, ftp, base, remote, local);
+      FetchOne(install_dir, ftp, base, remote, local, r.heartbeat);
     } catch (const std::exception& e) {
       failure = Classify(e, i);
       break;

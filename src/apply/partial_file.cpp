@@ -1,11 +1,26 @@
 #include "apply/partial_file.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "base/errors.h"
 #include "base/partial_file.h"
 
 namespace ulmar {
+namespace {
 
-PartialFile::PartialFile(std::string destination)
+// How often a wait on the disk or on another program looks again.
+constexpr int kPollMs = 10;
+
+}  // namespace
+
+PartialFile::PartialFile(std::string destination, Heartbeat* heartbeat, int patience_ms)
     : destination_(std::move(destination)),
+      heartbeat_(heartbeat),
+      patience_ms_(patience_ms),
       partial_(destination_ + kPartialSuffix),
       file_(File::CreateForWrite(partial_)) {}
 
@@ -22,12 +37,49 @@ PartialFile::~PartialFile() {
 void PartialFile::Write(std::string_view bytes) { file_.Write(bytes); }
 
 void PartialFile::Commit() {
+  FinishWriting();
+  MoveIntoPlace();
+}
+
+// Writing a large file through to the disk takes seconds: it runs on a
+// short-lived worker while this thread keeps the window answering.
+void PartialFile::FinishWriting() {
+  std::exception_ptr failure;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    try {
+      file_.Flush();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    done = true;
+  });
+  while (!done) {
+    const int due = heartbeat_ ? heartbeat_->MillisecondsUntilDue() : kPollMs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(due, 1, kPollMs)));
+    Tick(heartbeat_);
+  }
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
   file_.Close();
+}
+
+void PartialFile::MoveIntoPlace() {
   // An installed file may be read-only (copied from a CD, say): the server
   // named it for replacement, so it loses the attribute first.
   ClearReadOnly(destination_);
-  ReplaceFileWith(partial_, destination_);
-  committed_ = true;
+  const int64_t give_up = SteadyMilliseconds() + patience_ms_;
+  for (;;) {
+    bool busy = false;
+    if (TryReplaceFile(partial_, destination_, &busy)) {
+      committed_ = true;
+      return;
+    }
+    const std::string why = LastFileErrorText();
+    if (!busy || SteadyMilliseconds() >= give_up) throw InOutError(why);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    Tick(heartbeat_);
+  }
 }
 
 }  // namespace ulmar

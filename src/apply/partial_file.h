@@ -7,28 +7,43 @@
 #include <string>
 #include <string_view>
 
+#include "base/heartbeat.h"
 #include "net/ftp_client.h"
 #include "platform/file.h"
 
 namespace ulmar {
 
+// How long a move into place is tried again while another program (a virus
+// scanner reading the new file, say) holds one of the files.
+inline constexpr int kHeldFilePatienceMs = 2000;
+
 class PartialFile : public ByteSink {
  public:
   // Creates the partial file at once, so a folder that cannot be written
-  // fails before anything is asked of the server. Raises InOutError.
-  explicit PartialFile(std::string destination);
+  // fails before anything is asked of the server. Raises InOutError. The
+  // heartbeat, when given, is ticked while Commit waits.
+  explicit PartialFile(std::string destination, Heartbeat* heartbeat = nullptr,
+                       int patience_ms = kHeldFilePatienceMs);
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
   // Without a Commit the partial file is removed and the destination stays.
   ~PartialFile() override;
 
   void Write(std::string_view bytes) override;
-  // Closes the partial file and moves it over the destination. Raises
-  // InOutError.
+  // Writes the partial file through to the disk (so that a power cut after
+  // the move cannot leave a destination without its data), closes it, and
+  // moves it over the destination, read-only or not; a move refused because
+  // another program holds a file is tried again for the patience given.
+  // Raises InOutError.
   void Commit();
+  // Commit's two steps: the data to disk and the file closed; then the move.
+  void FinishWriting();
+  void MoveIntoPlace();
 
  private:
   std::string destination_;
+  Heartbeat* heartbeat_;
+  int patience_ms_;
   std::string partial_;
   File file_;
   bool committed_ = false;

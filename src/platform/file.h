@@ -46,6 +46,8 @@ class File {
   size_t Read(char* data, size_t size);
   // Writes all of data or raises.
   void Write(std::string_view data);
+  // Returns once everything written has reached the disk. Raises InOutError.
+  void Flush();
   // Closes the file; raises when the system reports a failure. Closing a
   // file that is not open does nothing.
   void Close();
@@ -69,6 +71,11 @@ std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& m
 // Moves from over to, replacing to when it exists; to is never left half
 // written. Raises InOutError. Like Windows, refuses a read-only to.
 void ReplaceFileWith(const std::string& from, const std::string& to);
+// The same without raising: false when it failed (LastFileErrorText then
+// says why), with *busy telling whether the system refused because another
+// program holds one of the files (a sharing or lock violation, or access
+// denied, as Windows answers while a virus scanner reads a new file).
+bool TryReplaceFile(const std::string& from, const std::string& to, bool* busy);
 // Deletes a file; false when it could not be deleted (LastFileErrorText
 // then says why). Like Windows, refuses a read-only file.
 bool DeleteFileAt(const std::string& path);

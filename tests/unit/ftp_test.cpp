@@ -1,6 +1,14 @@
 // The FTP client's codecs and the download stage's small rules.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 #include "apply/download.h"
 #include "apply/partial_file.h"
 #include "net/ftp_client.h"
@@ -127,6 +135,73 @@ TEST(PartialFile, TheDestinationChangesOnlyOnCommit) {
   EXPECT_EQ(testing::ReadAll(destination), "newer");
   // A folder that is not there fails before anything is asked of a server.
   EXPECT_THROW(PartialFile(dir.File("missing") + "/x.dll"), InOutError);
+}
+
+// Holds a file as a virus scanner would (under Windows: open, shared for
+// reading only; natively: an exclusive flock), until released.
+class Holder {
+ public:
+#ifdef _WIN32
+  explicit Holder(const std::string& path)
+      : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  void Release() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+#else
+  explicit Holder(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY)) { ::flock(fd_, LOCK_EX); }
+  void Release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+#endif
+ public:
+  ~Holder() { Release(); }
+};
+
+TEST(PartialFile, AMoveRefusedWhileAScannerHoldsTheNewFileIsTriedAgain) {
+  testing::TempDir dir;
+  const std::string destination = dir.File("x.dll");
+  testing::WriteAll(destination, "old");
+  // The scanner opens the new file once it is written, and lets go while
+  // the client waits: at the first beat after a refused move.
+  std::unique_ptr<Holder> scanner;
+  int beats = 0;
+  Heartbeat heartbeat(
+      [&] {
+        ++beats;
+        if (scanner) scanner->Release();
+      },
+      [] { return int64_t{0}; }, 0);
+  PartialFile file(destination, &heartbeat);
+  file.Write("new");
+  file.FinishWriting();
+  scanner = std::make_unique<Holder>(destination + ".ulmar-partial");
+  beats = 0;
+  file.MoveIntoPlace();
+  EXPECT_EQ(testing::ReadAll(destination), "new");
+  EXPECT_EQ(beats, 1);
+}
+
+TEST(PartialFile, AFileHeldLongerThanThePatienceFailsAndLeavesTheOldFile) {
+  testing::TempDir dir;
+  const std::string destination = dir.File("x.dll");
+  testing::WriteAll(destination, "old");
+  Holder scanner(destination);
+  {
+    PartialFile file(destination, nullptr, 50);
+    file.Write("new");
+    EXPECT_THROW(file.Commit(), InOutError);
+  }
+  scanner.Release();
+  EXPECT_EQ(testing::ReadAll(destination), "old");
+  EXPECT_FALSE(std::filesystem::exists(destination + ".ulmar-partial"));
 }
 
 TEST(SafePath, ServerPathsStayInsideTheInstallation) {

@@ -1,5 +1,6 @@
 // Files through POSIX descriptors, for the native build.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,17 @@ std::string NativePath(const std::string& path) {
 bool IsReadOnlyFile(const std::string& native) {
   struct stat st;
   return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
+
+// Windows refuses to move a file another program has open without sharing
+// it for deletion; POSIX never does. Natively, a file on which another open
+// holds an exclusive flock() stands for such a file.
+bool IsHeld(const std::string& native) {
+  int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // also drops the shared lock taken just now
+  return held;
 }
 
 }  // namespace
@@ -90,6 +102,10 @@ void File::Write(std::string_view data) {
   }
 }
 
+void File::Flush() {
+  if (::fsync(static_cast<int>(handle_.Get())) != 0) throw InOutError(SystemErrorText(errno));
+}
+
 void File::Close() {
   if (!handle_) return;
   int fd = static_cast<int>(handle_.Release());
@@ -117,12 +133,23 @@ std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& m
   return entries;
 }
 
-void ReplaceFileWith(const std::string& from, const std::string& to) {
+bool TryReplaceFile(const std::string& from, const std::string& to, bool* busy) {
+  *busy = false;
+  if (IsHeld(NativePath(from)) || IsHeld(NativePath(to))) {
+    *busy = true;
+    errno = EBUSY;
+    return false;
+  }
   if (IsReadOnlyFile(NativePath(to))) {
     errno = EACCES;
-    throw InOutError(SystemErrorText(errno));
+    return false;
   }
-  if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0) throw InOutError(SystemErrorText(errno));
+  return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+void ReplaceFileWith(const std::string& from, const std::string& to) {
+  bool busy = false;
+  if (!TryReplaceFile(from, to, &busy)) throw InOutError(SystemErrorText(errno));
 }
 
 bool DeleteFileAt(const std::string& path) {

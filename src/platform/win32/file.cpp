@@ -78,6 +78,10 @@ void File::Write(std::string_view data) {
   }
 }
 
+void File::Flush() {
+  if (!FlushFileBuffers(Win32(handle_.Get()))) throw InOutError(SystemErrorText(GetLastError()));
+}
+
 void File::Close() {
   if (!handle_) return;
   HANDLE h = Win32(handle_.Release());
@@ -100,10 +104,17 @@ std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& m
   return entries;
 }
 
+bool TryReplaceFile(const std::string& from, const std::string& to, bool* busy) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  const DWORD error = GetLastError();
+  *busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+  SetLastError(error);
+  return false;
+}
+
 void ReplaceFileWith(const std::string& from, const std::string& to) {
-  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    throw InOutError(SystemErrorText(GetLastError()));
-  }
+  bool busy = false;
+  if (!TryReplaceFile(from, to, &busy)) throw InOutError(SystemErrorText(GetLastError()));
 }
 
 bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
