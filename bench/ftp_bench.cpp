@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "apply/partial_file.h"
+#include "base/partial_file.h"
 #include "net/ftp_client.h"
 #include "base/errors.h"
 #include "platform/file.h"
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
     ftp.Connect();
     ftp.ChangeDirectory(argv[3]);
     auto start = std::chrono::steady_clock::now();
-    ulmar::PartialFile file(argv[5]);
+    ulmar::PartialFile file(argv[5], std::string(argv[5]) + ulmar::kPartialSuffix);
     ftp.Retrieve(argv[4], file);
     file.Commit();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -17,6 +17,7 @@
 #endif
 
 #include "apply/partial_file.h"
+#include "base/partial_file.h"
 #include "base/heartbeat.h"
 #include "inventory/scan.h"
 #include "net/ftp_client.h"
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
       ftp.UsePort(static_cast<uint16_t>(std::atoi(argv[3])));
       ftp.Connect();
       ftp.ChangeDirectory(argv[4]);
-      ulmar::PartialFile file(argv[6], &heartbeat);
+      ulmar::PartialFile file(argv[6], std::string(argv[6]) + ulmar::kPartialSuffix, &heartbeat);
       struct Counting : ulmar::ByteSink {
         ulmar::ByteSink& to;
         double bytes = 0;

@@ -67,13 +67,14 @@ void FetchOne(const std::string& install_dir, FtpClient& ftp, const std::string&
   size_t slash = local.rfind('\\');
   if (slash != std::string::npos) {
     std::string dir = install_dir + local.substr(0, slash);
-    if (!DirectoryExists(dir)) CreateDirectories(dir);
+    // A folder that cannot be made fails before anything is asked of the server.
+    if (!DirectoryExists(dir) && !CreateDirectories(dir)) throw InOutError(LastFileErrorText());
   }
   size_t remote_slash = remote.rfind('\\');
   const bool at_top = remote_slash == std::string::npos;
   ftp.ChangeDirectory(at_top ? base : base + ToFtpPath(remote.substr(0, remote_slash)));
   const std::string name = at_top ? remote : remote.substr(remote_slash + 1);
-  PartialFile file(install_dir + local, &heartbeat);
+  PartialFile file(install_dir + local, install_dir + kPartialName, &heartbeat);
   ftp.Retrieve(name, file);
   file.Commit();
 }

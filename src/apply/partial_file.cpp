@@ -17,11 +17,11 @@ constexpr int kPollMs = 10;
 
 }  // namespace
 
-PartialFile::PartialFile(std::string destination, Heartbeat* heartbeat, int patience_ms)
+PartialFile::PartialFile(std::string destination, std::string partial, Heartbeat* heartbeat, int patience_ms)
     : destination_(std::move(destination)),
       heartbeat_(heartbeat),
       patience_ms_(patience_ms),
-      partial_(destination_ + kPartialSuffix),
+      partial_(std::move(partial)),
       file_(File::CreateForWrite(partial_)) {}
 
 PartialFile::~PartialFile() {

@@ -1,6 +1,6 @@
-// A downloaded file on its way in: received into a partial file beside its
-// destination and moved over the destination only when the transfer is
-// complete, so a file the client replaces is never left half-written and a
+// A downloaded file on its way in: received into a partial file (in the
+// installation's root, base/partial_file.h) and moved over the destination
+// only when the transfer is complete, so a file the client replaces is never left half-written and a
 // failed transfer leaves the old file as it was.
 #pragma once
 
@@ -22,8 +22,8 @@ class PartialFile : public ByteSink {
   // Creates the partial file at once, so a folder that cannot be written
   // fails before anything is asked of the server. Raises InOutError. The
   // heartbeat, when given, is ticked while Commit waits.
-  explicit PartialFile(std::string destination, Heartbeat* heartbeat = nullptr,
-                       int patience_ms = kHeldFilePatienceMs);
+  PartialFile(std::string destination, std::string partial, Heartbeat* heartbeat = nullptr,
+              int patience_ms = kHeldFilePatienceMs);
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
   // Without a Commit the partial file is removed and the destination stays.

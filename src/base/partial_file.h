@@ -1,6 +1,9 @@
-// The name under which a download is received: the destination's name plus
-// a suffix, moved over the destination only when the transfer is complete.
-// The scan passes over such files: they are the client's, not the system's.
+// The name under which a download is received before it is moved over its
+// destination, once the transfer is complete. One short fixed name in the
+// installation's root, so that a destination near the path length limit is
+// not pushed past it. The scan passes over every name with the suffix (the
+// client's, not the system's; earlier versions received beside the
+// destination).
 #pragma once
 
 #include <string_view>
@@ -10,6 +13,7 @@
 namespace ulmar {
 
 inline constexpr char kPartialSuffix[] = ".ulmar-partial";
+inline constexpr char kPartialName[] = "download.ulmar-partial";
 
 // Whether name ends with kPartialSuffix (exact case) and is more than it.
 inline bool IsPartialFile(std::string_view name) {

@@ -11,6 +11,7 @@
 
 #include "apply/download.h"
 #include "apply/partial_file.h"
+#include "base/partial_file.h"
 #include "net/ftp_client.h"
 #include "net/ftp_reply.h"
 #include "base/safe_path.h"
@@ -113,28 +114,29 @@ TEST(Download, ProgressRoundsHalvesToEven) {
 TEST(PartialFile, TheDestinationChangesOnlyOnCommit) {
   testing::TempDir dir;
   const std::string destination = dir.File("x.dll");
+  const std::string partial = dir.File(kPartialName);
   testing::WriteAll(destination, "old");
   {
-    PartialFile abandoned(destination);
+    PartialFile abandoned(destination, partial);
     abandoned.Write("new, but cut off");
   }
   EXPECT_EQ(testing::ReadAll(destination), "old");
-  EXPECT_FALSE(std::filesystem::exists(destination + ".ulmar-partial"));
-  PartialFile complete(destination);
+  EXPECT_FALSE(std::filesystem::exists(partial));
+  PartialFile complete(destination, partial);
   complete.Write("new ");
   complete.Write("file");
   EXPECT_EQ(testing::ReadAll(destination), "old");
   complete.Commit();
   EXPECT_EQ(testing::ReadAll(destination), "new file");
-  EXPECT_FALSE(std::filesystem::exists(destination + ".ulmar-partial"));
+  EXPECT_FALSE(std::filesystem::exists(partial));
   // A read-only installed file (copied from a CD, say) is replaced too.
   std::filesystem::permissions(destination, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
-  PartialFile over_read_only(destination);
+  PartialFile over_read_only(destination, partial);
   over_read_only.Write("newer");
   over_read_only.Commit();
   EXPECT_EQ(testing::ReadAll(destination), "newer");
   // A folder that is not there fails before anything is asked of a server.
-  EXPECT_THROW(PartialFile(dir.File("missing") + "/x.dll"), InOutError);
+  EXPECT_THROW(PartialFile(dir.File("x.dll"), dir.File("missing") + "/x.dll"), InOutError);
 }
 
 // Holds a file as a virus scanner would (under Windows: open, shared for
@@ -168,6 +170,7 @@ class Holder {
 TEST(PartialFile, AMoveRefusedWhileAScannerHoldsTheNewFileIsTriedAgain) {
   testing::TempDir dir;
   const std::string destination = dir.File("x.dll");
+  const std::string partial = dir.File(kPartialName);
   testing::WriteAll(destination, "old");
   // The scanner opens the new file once it is written, and lets go while
   // the client waits: at the first beat after a refused move.
@@ -179,10 +182,10 @@ TEST(PartialFile, AMoveRefusedWhileAScannerHoldsTheNewFileIsTriedAgain) {
         if (scanner) scanner->Release();
       },
       [] { return int64_t{0}; }, 0);
-  PartialFile file(destination, &heartbeat);
+  PartialFile file(destination, partial, &heartbeat);
   file.Write("new");
   file.FinishWriting();
-  scanner = std::make_unique<Holder>(destination + ".ulmar-partial");
+  scanner = std::make_unique<Holder>(partial);
   beats = 0;
   file.MoveIntoPlace();
   EXPECT_EQ(testing::ReadAll(destination), "new");
@@ -192,16 +195,17 @@ TEST(PartialFile, AMoveRefusedWhileAScannerHoldsTheNewFileIsTriedAgain) {
 TEST(PartialFile, AFileHeldLongerThanThePatienceFailsAndLeavesTheOldFile) {
   testing::TempDir dir;
   const std::string destination = dir.File("x.dll");
+  const std::string partial = dir.File(kPartialName);
   testing::WriteAll(destination, "old");
   Holder scanner(destination);
   {
-    PartialFile file(destination, nullptr, 50);
+    PartialFile file(destination, partial, nullptr, 50);
     file.Write("new");
     EXPECT_THROW(file.Commit(), InOutError);
   }
   scanner.Release();
   EXPECT_EQ(testing::ReadAll(destination), "old");
-  EXPECT_FALSE(std::filesystem::exists(destination + ".ulmar-partial"));
+  EXPECT_FALSE(std::filesystem::exists(partial));
 }
 
 TEST(SafePath, ServerPathsStayInsideTheInstallation) {

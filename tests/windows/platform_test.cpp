@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "apply/partial_file.h"
 #include "base/errors.h"
+#include "base/partial_file.h"
 #include "platform/clock.h"
 #include "platform/exe_path.h"
 #include "platform/file.h"
@@ -70,6 +72,23 @@ TEST(Files, ClearReadOnlyTakesOnlyThatAttributeOff) {
   EXPECT_TRUE(ClearReadOnly(path));  // nothing to do
   EXPECT_TRUE(ClearReadOnly(dir.File("missing")));
   EXPECT_TRUE(DeleteFileAt(path));
+}
+
+TEST(Files, ADestinationOf259CharactersIsDownloadedThroughTheShortPartialName) {
+  testing::TempDir dir;
+  std::string root = dir.Path().string() + "\\";
+  std::string folder = root + std::string(120, 'f');
+  ASSERT_TRUE(CreateDirectories(folder));
+  const std::string destination = folder + "\\" + std::string(259 - folder.size() - 5, 'n') + ".dll";
+  ASSERT_EQ(destination.size(), 259u);
+  testing::WriteAll(destination, "old");
+  // Beside the destination, the partial name would be past the limit.
+  EXPECT_THROW(File::CreateForWrite(destination + kPartialSuffix), InOutError);
+  PartialFile file(destination, root + kPartialName);
+  file.Write("new");
+  file.Commit();
+  EXPECT_EQ(testing::ReadAll(destination), "new");
+  EXPECT_FALSE(FileExists(root + kPartialName));
 }
 
 TEST(Files, ErrorsCarryTheSystemText) {
