@@ -14,6 +14,8 @@
 #include "ui/main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything is read or written.
+  if (!ulmar::CheckCodePage()) return 1;
   std::unique_ptr<ulmar::RegionalClock> clock = ulmar::MakeSystemClock();
   ulmar::SessionLog log(*clock);
   ulmar::TrafficLog tcp_log(*clock);

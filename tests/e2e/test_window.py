@@ -1,5 +1,9 @@
 """The operator window and the session's preparation, as the operator sees them."""
+import json
+import os
 import re
+import subprocess
+import time
 
 from conftest import FAILURE_RGB
 
@@ -79,3 +83,31 @@ def test_close_button_closes_the_window_at_once_after_the_session(make_client):
     client.wait_ended()
     client.click("btClose")
     assert client.wait_exit(timeout=10) == 0
+
+
+def test_on_another_ansi_code_page_the_program_says_why_and_touches_nothing(make_client, installation, server):
+    # An English system locale: code page 1252, where every Cyrillic name
+    # would be read and written wrongly.
+    folder = installation()
+    (folder / "podderzka").mkdir()
+    (folder / "podderzka" / "Новости.html").write_bytes(b"news")
+    peer = server("accept")
+    client = make_client()
+    client.process = subprocess.Popen(
+        ["wine", str(client.folder / "UlmarUpdater.exe")], env=dict(os.environ, LANG="en_US.UTF-8"),
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    title = "Репликация Тиховод - Клиент репликации"
+    deadline = time.monotonic() + 30
+    while True:
+        shown = client.inspector("read-box", title)
+        if shown.returncode == 0 or time.monotonic() > deadline:
+            break
+        time.sleep(0.2)
+    assert shown.returncode == 0, "no box"
+    texts = [text for cls, text in json.loads(shown.stdout.decode("cp1251"))["texts"] if cls == "Static"]
+    assert any("кодовой странице Windows-1251" in t and "установлена кодовая страница 1252" in t for t in texts), texts
+    assert client.inspector("press-box", title).returncode == 0
+    assert client.wait_exit() == 1
+    assert list((client.folder / "Logs").iterdir()) == []
+    assert peer.connections == []
+    assert (folder / "podderzka" / "Новости.html").exists()

@@ -229,6 +229,25 @@ int main(int argc, char** argv) {
     CloseHandle(file);
     return 0;
   }
+  if ((command == "read-box" || command == "press-box") && argc > 2) {
+    // A box shown with no main window (at start): found by its title.
+    HWND box = FindWindowA("#32770", argv[2]);
+    if (!box || !IsWindowVisible(box)) return 3;
+    if (command == "press-box") {
+      PostMessageA(FindWindowExA(box, nullptr, "Button", nullptr), BM_CLICK, 0, 0);
+      return 0;
+    }
+    std::vector<std::pair<std::string, std::string>> texts;
+    EnumChildWindows(box, BoxText, reinterpret_cast<LPARAM>(&texts));
+    std::string out = "{\"texts\":[";
+    for (size_t i = 0; i < texts.size(); ++i) {
+      if (i) out += ",";
+      out += "[" + Json(texts[i].first) + "," + Json(texts[i].second) + "]";
+    }
+    out += "]}\n";
+    fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+  }
   HWND window = FindMainWindow();
   if (command == "press-box") {
     // Message boxes may outlive the main window's visibility; search by process.
@@ -260,7 +279,7 @@ int main(int argc, char** argv) {
     }
     return 4;
   } else {
-    std::fputs("usage: inspector read | click NAME | close | press-box\n", stderr);
+    std::fputs("usage: inspector read | status | click NAME | close | press-box [TITLE] | read-box TITLE\n", stderr);
     return 1;
   }
   return 0;
