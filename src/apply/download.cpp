@@ -56,7 +56,7 @@ void RemoveStalePartials(const std::string& root, Heartbeat& heartbeat) {
   for (const std::string& d : ScannedDirectories(root)) {
     heartbeat.Tick();
     for (const DirEntry& e : ListDirectory(root + d, "*.*")) {
-      if (!e.directory && IsPartialFile(e.name)) DeleteFileAt(root + d + e.name);
+      if (!e.directory && e.spelled && IsPartialFile(e.name)) DeleteFileAt(root + d + e.name);
     }
   }
 }

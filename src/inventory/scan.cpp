@@ -9,24 +9,32 @@
 
 namespace ulmar {
 
-std::vector<std::string> ScannedDirectories(const std::string& root) {
+std::vector<std::string> ScannedDirectories(const std::string& root, std::vector<std::string>* left_out) {
   // The root, then its subdirectories as the search returns them. Hidden or
   // system folders are passed over, and so is the client's own "Logs"
   // (exactly that spelling).
   std::vector<std::string> relative_dirs{""};
   for (const DirEntry& entry : ListDirectory(root, "*")) {
     if (entry.hidden || entry.name == "." || entry.name == ".." || entry.name == "Logs") continue;
+    if (!entry.spelled) {
+      if (entry.directory && left_out) left_out->push_back(entry.name + "\\");
+      continue;
+    }
     if (DirectoryExists(root + entry.name)) relative_dirs.push_back(entry.name + "\\");
   }
   return relative_dirs;
 }
 
-std::vector<TLocalFileInfo> ScanDir(const std::string& root, Heartbeat* heartbeat) {
+std::vector<TLocalFileInfo> ScanDir(const std::string& root, Heartbeat* heartbeat, std::vector<std::string>* left_out) {
   std::vector<TLocalFileInfo> files;
   std::vector<char> buffer;
-  for (const std::string& dir : ScannedDirectories(root)) {
+  for (const std::string& dir : ScannedDirectories(root, left_out)) {
     for (const DirEntry& entry : ListDirectory(root + dir, "*.*")) {
       if (entry.directory || IsPartialFile(entry.name)) continue;
+      if (!entry.spelled) {
+        if (left_out) left_out->push_back(dir + entry.name);
+        continue;
+      }
       std::string relative = dir + entry.name;
       std::string full = root + relative;
       // Gone since the search, or not a file after all.
@@ -43,8 +51,9 @@ std::vector<TLocalFileInfo> ScanDir(const std::string& root, Heartbeat* heartbea
   return files;
 }
 
-std::vector<TLocalFileInfo> CollectLocalFiles(InstallationSettings& settings, Heartbeat* heartbeat) {
-  return ScanDir(settings.GetLocalDir(), heartbeat);
+std::vector<TLocalFileInfo> CollectLocalFiles(InstallationSettings& settings, Heartbeat* heartbeat,
+                                              std::vector<std::string>* left_out) {
+  return ScanDir(settings.GetLocalDir(), heartbeat, left_out);
 }
 
 }  // namespace ulmar

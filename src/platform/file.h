@@ -61,6 +61,10 @@ struct DirEntry {
   std::string name;
   bool directory = false;
   bool hidden = false;  // hidden or system
+  // False when the name has characters code page 1251 cannot spell (a name
+  // made on another system): name then holds '?' for each of them, and no
+  // file operation can reach the entry by it.
+  bool spelled = true;
 };
 
 // The entries of directory dir (which ends with a separator) matching mask

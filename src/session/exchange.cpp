@@ -138,7 +138,11 @@ bool Converse(Reporter& r, Machine& m, Connection& c, ServerLists& lists) {
   static constexpr BlockTexts kFiles{"Ошибка при передаче имен файлов", "Ошибка при передаче данных на сервер",
                                      "Ошибка при сборе информации о файлах", "Ошибка при сборе информации"};
   if (!GatherAndSend(r, kFiles, [&] {
-        std::vector<TLocalFileInfo> files = CollectLocalFiles(settings, &r.heartbeat);
+        std::vector<std::string> left_out;
+        std::vector<TLocalFileInfo> files = CollectLocalFiles(settings, &r.heartbeat, &left_out);
+        for (const std::string& name : left_out) {
+          r.log.WriteLog("Не передано серверу (имя не записывается в кодовой странице 1251): " + name);
+        }
         SendInt32(c, static_cast<int32_t>(files.size()));
         for (const TLocalFileInfo& f : files) {
           SendUInt32(c, f.CRC);

@@ -60,6 +60,23 @@ def test_counts_are_shown_as_received_and_the_inventory_is_complete(make_client,
     assert not any(e.startswith("Несоответствие") for e in close_and_read_log(client))
 
 
+def test_names_code_page_1251_cannot_spell_are_left_out_and_logged(make_client, installation, server):
+    folder = installation()
+    (folder / "café.txt").write_bytes(b"accented")
+    (folder / "cafe.txt").write_bytes(b"plain")
+    (folder / "日本").mkdir()
+    (folder / "日本" / "x.txt").write_bytes(b"x")
+    conversation = Conversation(reply())
+    server(script=conversation)
+    client = make_client().start()
+    assert client.wait_ended()["status_lines"][-1] == SUCCESS_LINE
+    assert conversation.fields["files"] == [(0x192062CF, "cafe.txt")]
+    events = close_and_read_log(client)
+    assert sorted(e for e in events if e.startswith("Не передано")) == [
+        "Не передано серверу (имя не записывается в кодовой странице 1251): ??\\",
+        "Не передано серверу (имя не записывается в кодовой странице 1251): caf?.txt"]
+
+
 def test_another_identifier_is_logged_and_the_conversation_goes_on(make_client, installation, server):
     installation()
     server(script=Conversation(reply(), server_id=b"repl.client-server.v.0.3"))

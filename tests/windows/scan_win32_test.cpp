@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "inventory/crc32.h"
@@ -34,6 +35,40 @@ TEST(ScanWin32, HiddenAndSystemTopFoldersAreSkippedHiddenFilesListed) {
   for (const auto& f : ScanDir(root)) names.push_back(f.FileName);
   EXPECT_EQ(names, (std::vector<std::string>{"top.sys", "Plain\\ro.txt", "Plain\\secret.ini"}));
   SetFileAttributesA((root + "Plain\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+void WriteWide(const std::wstring& path, const std::string& content) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+TEST(ScanWin32, NamesCodePage1251CannotSpellAreLeftOutAndNamedNeverBestFitted) {
+  testing::TempDir dir;
+  const std::string root = dir.Path().string() + "\\";
+  const std::wstring wide_root = dir.Path().wstring() + L"\\";
+  WriteWide(wide_root + L"caf\u00e9.txt", "accented");  // no é in code page 1251
+  WriteWide(wide_root + L"cafe.txt", "plain");
+  WriteWide(wide_root + L"\u65e5\u672c.txt", "japanese");
+  WriteWide(wide_root + L"\u041e\u0442\u0447\u0451\u0442.txt", "cyrillic");  // Отчёт.txt
+  ASSERT_TRUE(CreateDirectoryW((wide_root + L"\u65e5").c_str(), nullptr));
+  WriteWide(wide_root + L"\u65e5\\inner.txt", "inner");
+  std::vector<std::string> left_out;
+  std::vector<TLocalFileInfo> files = ScanDir(root, nullptr, &left_out);
+  ASSERT_EQ(files.size(), 2u);
+  const std::string cyrillic = "Отчёт.txt";
+  std::vector<std::pair<std::string, uint32_t>> got;
+  for (const auto& f : files) got.emplace_back(f.FileName, f.CRC);
+  std::sort(got.begin(), got.end());
+  uint32_t plain = 0xFFFFFFFFu, cyr = 0xFFFFFFFFu;
+  UpdateCRC32("plain", 5, plain);
+  UpdateCRC32("cyrillic", 8, cyr);
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, uint32_t>>{{"cafe.txt", plain ^ 0xFFFFFFFFu},
+                                                                 {cyrillic, cyr ^ 0xFFFFFFFFu}}));
+  std::sort(left_out.begin(), left_out.end());
+  EXPECT_EQ(left_out, (std::vector<std::string>{"??.txt", "?\\", "caf?.txt"}));
 }
 
 TEST(ScanWin32, AFileHeldOpenForWritingFailsTheScanWithItsFullPath) {

@@ -6,8 +6,10 @@
 #include "platform/system_error.h"
 
 namespace ulmar {
-
 namespace {
+
+// The code page of every path the program handles.
+constexpr UINT kCodePage = 1251;
 
 HANDLE Win32(FileHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 FileHandle Portable(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
@@ -88,18 +90,31 @@ void File::Close() {
   if (!CloseHandle(h)) throw InOutError(SystemErrorText(GetLastError()));
 }
 
+// The names are read through the wide API and converted exactly: the ANSI
+// search would give "cafe.txt" for "café.txt" (a best fit, the name of
+// another file) and drop names it cannot spell at all.
 std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& mask) {
   std::vector<DirEntry> entries;
-  WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA((dir + mask).c_str(), &data);
+  const std::string pattern = dir + mask;
+  std::wstring wide_pattern(pattern.size() + 1, L'\0');
+  int n = MultiByteToWideChar(kCodePage, 0, pattern.c_str(), -1, wide_pattern.data(),
+                              static_cast<int>(wide_pattern.size()));
+  if (n <= 0) return entries;
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW(wide_pattern.c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return entries;
   do {
     DirEntry entry;
-    entry.name = data.cFileName;
+    char name[MAX_PATH * 2];
+    BOOL defaulted = FALSE;
+    int length = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, data.cFileName, -1, name, sizeof name, "?",
+                                     &defaulted);
+    entry.name = length > 0 ? name : "?";
+    entry.spelled = length > 0 && !defaulted;
     entry.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.hidden = (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
     entries.push_back(std::move(entry));
-  } while (FindNextFileA(search, &data));
+  } while (FindNextFileW(search, &data));
   FindClose(search);
   return entries;
 }
