@@ -1,26 +1,18 @@
 // replace_ux.exe: the client's companion. The client starts it (hidden,
-// empty command line, in the client's folder) at the end of every session.
-// When the server delivered a new client as "UlmarUpdater.exe.new" beside
-// it, it waits for the client that started it to exit, then moves the new
-// executable over "UlmarUpdater.exe" in one step (the old one stays in
-// place until then, so a complete executable is there at every moment) and
-// the staged file is gone with the move. With nothing staged it exits at
-// once. It touches nothing else and keeps its own log in Logs\replace_ux.log.
+// empty command line, in the client's folder) at the end of every session
+// and waits until it is idle for input. When the server delivered a new
+// client as "UlmarUpdater.exe.new", it checks that it is a whole program,
+// waits for the client to exit and puts it in place (replacement.h). It
+// keeps its own log in Logs\replace_ux.log.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <string>
 
 #include "log/timestamp.h"
+#include "replacement.h"
 
 namespace {
-
-constexpr char kClient[] = "UlmarUpdater.exe";
-constexpr char kStaged[] = "UlmarUpdater.exe.new";
-// A client file still locked after the client has exited is retried for
-// about a minute (virus scanners, slow handle release).
-constexpr int kRetries = 120;
-constexpr DWORD kRetryPauseMs = 500;
 
 std::string OwnFolder() {
   char path[MAX_PATH * 2];
@@ -40,58 +32,50 @@ void Log(const std::string& folder, const std::string& text) {
   CloseHandle(file);
 }
 
-DWORD ParentProcessId() {
-  DWORD self = GetCurrentProcessId();
+ULONGLONG CreationTime(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// The process that started this one, opened for waiting; nullptr when there
+// is none (any more). A process number can be reused once its process has
+// ended: one started after this program is not its parent.
+HANDLE OpenParentProcess() {
+  const DWORD self = GetCurrentProcessId();
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  DWORD parent = 0;
+  DWORD parent_id = 0;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
     if (entry.th32ProcessID == self) {
-      parent = entry.th32ParentProcessID;
+      parent_id = entry.th32ParentProcessID;
       break;
     }
   }
   CloseHandle(snapshot);
+  if (parent_id == 0) return nullptr;
+  HANDLE parent = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent_id);
+  if (parent && CreationTime(parent) > CreationTime(GetCurrentProcess())) {
+    CloseHandle(parent);
+    return nullptr;
+  }
   return parent;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // A message queue, looked at once: the client's wait until this program
-  // is idle for input returns at once.
+  // The client is alive until this program is idle for input (it waits for
+  // that): its handle is taken before the first look at the message queue
+  // lets it go on.
+  HANDLE parent = OpenParentProcess();
   MSG msg;
   PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
 
   const std::string folder = OwnFolder();
-  const std::string staged = folder + kStaged;
-  const std::string client = folder + kClient;
-  if (GetFileAttributesA(staged.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
-  Log(folder, "Найдена новая версия клиента " + staged);
-
-  // The client may stay open for its clean-up dialog: wait without a bound.
-  // The wait looks at the message queue every 100 ms, so this program counts
-  // as idle for input whenever the client asks (it waits for that).
-  if (DWORD parent = ParentProcessId()) {
-    if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, parent)) {
-      while (MsgWaitForMultipleObjects(1, &process, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0) {
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-      }
-      CloseHandle(process);
-    }
-  }
-
-  for (int attempt = 0; attempt < kRetries; ++attempt) {
-    if (MoveFileExA(staged.c_str(), client.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      Log(folder, "Клиент обновлён: " + client);
-      return 0;
-    }
-    Sleep(kRetryPauseMs);
-  }
-  char code[32];
-  wsprintfA(code, "%lu", GetLastError());
-  Log(folder, std::string("Не удалось заменить клиента, ошибка ") + code);
-  return 1;
+  int code = ulmar::InstallStagedClient(folder, parent, [&](const std::string& text) { Log(folder, text); });
+  if (parent) CloseHandle(parent);
+  return code;
 }

@@ -1,0 +1,150 @@
+// The companion's replacement of the client against Wine's file system,
+// which refuses to overwrite a running program as Windows does.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pe_image.h"
+#include "platform/file.h"
+#include "replacement.h"
+#include "unit/temp_dir.h"
+
+namespace ulmar {
+namespace {
+
+std::string OwnPath() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
+// This test program: a whole executable image.
+std::string OwnImage() { return testing::ReadAll(OwnPath()); }
+
+class CompanionTest : public ::testing::Test {
+ public:
+  std::string folder = dir.Path().string() + "\\";
+  std::string client = folder + kClientName;
+  std::string staged = folder + kStagedName;
+  std::vector<std::string> log;
+
+  int Install() {
+    ReplacementTiming quick{.attempts = 6, .pause_ms = 20, .before_aside = 2};
+    return InstallStagedClient(folder, nullptr, [&](const std::string& t) { log.push_back(t); }, quick);
+  }
+  bool Logged(const std::string& start) {
+    for (const auto& line : log) {
+      if (line.rfind(start, 0) == 0) return true;
+    }
+    return false;
+  }
+
+  testing::TempDir dir;
+  const std::string image = OwnImage();
+};
+
+TEST(PeImage, OnlyAWholeImageCountsAsAProgram) {
+  const std::string image = OwnImage();
+  EXPECT_EQ(PeImageFault(image), std::nullopt);
+  EXPECT_TRUE(PeImageFault(""));
+  EXPECT_TRUE(PeImageFault(image.substr(0, 20000)));
+  EXPECT_TRUE(PeImageFault(image.substr(0, image.size() - 1)));
+  EXPECT_TRUE(PeImageFault(std::string(image.size(), 'x')));
+  std::string wrong_machine = image;
+  const size_t pe = static_cast<unsigned char>(image[0x3C]) | static_cast<unsigned char>(image[0x3D]) << 8;
+  wrong_machine[pe + 4] = 0x64, wrong_machine[pe + 5] = static_cast<char>(0x86);  // x64
+  EXPECT_TRUE(PeImageFault(wrong_machine));
+}
+
+TEST_F(CompanionTest, NothingStagedChangesNothing) {
+  testing::WriteAll(client, image);
+  EXPECT_EQ(Install(), 0);
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(testing::ReadAll(client), image);
+}
+
+TEST_F(CompanionTest, AnEmptyOrCutStagedFileIsRemovedAndTheClientStays) {
+  for (const std::string& broken : {std::string(), image.substr(0, 20000)}) {
+    testing::WriteAll(client, image);
+    testing::WriteAll(staged, broken);
+    log.clear();
+    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(testing::ReadAll(client), image);
+    EXPECT_FALSE(FileExists(staged));
+    EXPECT_TRUE(Logged("Новая версия клиента не является целой программой")) << broken.size();
+  }
+}
+
+TEST_F(CompanionTest, AWholeStagedClientReplacesAReadOnlyClient) {
+  testing::WriteAll(client, "old client");
+  SetFileAttributesA(client.c_str(), FILE_ATTRIBUTE_READONLY);
+  testing::WriteAll(staged, image);
+  EXPECT_EQ(Install(), 0);
+  EXPECT_EQ(testing::ReadAll(client), image);
+  EXPECT_FALSE(FileExists(staged));
+  EXPECT_EQ(log.back(), "Клиент обновлён: " + client);
+}
+
+TEST_F(CompanionTest, ALockedStagedFileIsLeftForTheNextTime) {
+  testing::WriteAll(client, "old client");
+  testing::WriteAll(staged, image);
+  HANDLE lock = CreateFileA(staged.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Install(), 1);
+  CloseHandle(lock);
+  EXPECT_EQ(testing::ReadAll(client), "old client");
+  EXPECT_EQ(testing::ReadAll(staged), image);
+  EXPECT_TRUE(Logged("Новую версию клиента не удалось прочитать"));
+}
+
+TEST_F(CompanionTest, AClientStillRunningIsMovedAsideAndRemovedTheNextTime) {
+  // A copy of the inspector runs as the client, holding a file until its
+  // standard input closes.
+  const std::string tests = OwnPath().substr(0, OwnPath().find_last_of('\\') + 1);
+  ASSERT_TRUE(CopyFileA((tests + "..\\bin\\inspector.exe").c_str(), client.c_str(), FALSE));
+  testing::WriteAll(folder + "held.txt", "x");
+  testing::WriteAll(staged, image);
+  std::string command = "\"" + client + "\" hold \"" + folder + "held.txt\"";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read_end, write_end;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
+  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = read_end;
+  startup.hStdOutput = startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION running{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
+                             &running));
+  CloseHandle(read_end);
+  // Running once it holds the file: its line "held" is on standard error's
+  // pipe... read the file's sharing instead.
+  for (int i = 0; i < 500; ++i) {
+    HANDLE probe = CreateFileA((folder + "held.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) break;
+    CloseHandle(probe);
+    Sleep(20);
+  }
+
+  EXPECT_EQ(Install(), 0);
+  EXPECT_EQ(testing::ReadAll(client), image);
+  EXPECT_TRUE(FileExists(folder + kAsideName));
+  EXPECT_TRUE(Logged("Клиент запущен в другом сеансе"));
+
+  CloseHandle(write_end);  // the running copy ends
+  WaitForSingleObject(running.hProcess, 30000);
+  CloseHandle(running.hProcess);
+  CloseHandle(running.hThread);
+  log.clear();
+  EXPECT_EQ(Install(), 0);
+  EXPECT_FALSE(FileExists(folder + kAsideName));
+  EXPECT_TRUE(Logged("Удалена прежняя версия клиента"));
+}
+
+}  // namespace
+}  // namespace ulmar
