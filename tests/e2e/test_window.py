@@ -5,7 +5,7 @@ import re
 import subprocess
 import time
 
-from conftest import FAILURE_RGB
+from conftest import FAILURE_RGB, set_registry
 
 # name: (rect in client pixels, text, visible, enabled)
 LAYOUT = {
@@ -93,6 +93,16 @@ def test_on_another_ansi_code_page_the_program_says_why_and_touches_nothing(make
     (folder / "podderzka" / "Новости.html").write_bytes(b"news")
     peer = server("accept")
     client = make_client()
+    try:
+        run_on_code_page_1252(client, folder, peer)
+    finally:
+        # Wine resets the prefix's regional formats to its own defaults when
+        # a process starts in another locale: put back the Russian Windows
+        # long time format the other tests read.
+        set_registry({"HKEY_CURRENT_USER\\Control Panel\\International": {"sTimeFormat": "H:mm:ss", "iTLZero": "0"}})
+
+
+def run_on_code_page_1252(client, folder, peer):
     client.process = subprocess.Popen(
         ["wine", str(client.folder / "UlmarUpdater.exe")], env=dict(os.environ, LANG="en_US.UTF-8"),
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
