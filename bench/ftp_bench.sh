@@ -12,13 +12,7 @@ out="${ULMAR_FTP_BENCH_OUT:-$work/out}"
 mkdir -p "$work/mirror" "$out"
 [ -f "$work/mirror/big.bin" ] || head -c $((1 << 30)) /dev/urandom > "$work/mirror/big.bin"
 port=2121
-/usr/bin/python3 - "$work/mirror" "$port" <<'PY' &
-import sys, time
-sys.path.insert(0, "tools/peers")
-from ftp_servers import RealFtpServer
-server = RealFtpServer(sys.argv[1], port=int(sys.argv[2]))
-time.sleep(3600)
-PY
+/usr/bin/python3 tools/peers/ftp_servers.py "$work/mirror" "$port" &
 server=$!
 trap 'kill $server 2>/dev/null; rm -f "$out"/*.bin' EXIT
 sleep 1

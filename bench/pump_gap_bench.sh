@@ -26,13 +26,7 @@ fi
 tree_bytes=$(python3 -c 'import os,sys; print(sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(sys.argv[1]) for f in fs))' "$work/install")
 
 port=2122
-/usr/bin/python3 - "$work/mirror" "$port" <<'PY' &
-import sys, time
-sys.path.insert(0, "tools/peers")
-from ftp_servers import RealFtpServer
-server = RealFtpServer(sys.argv[1], port=int(sys.argv[2]))
-time.sleep(3600)
-PY
+/usr/bin/python3 tools/peers/ftp_servers.py "$work/mirror" "$port" &
 server=$!
 trap 'kill $server 2>/dev/null; rm -f "$work"/out/*' EXIT
 for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.1; done

@@ -51,16 +51,23 @@ void Connection::Connect(const std::string& host, uint16_t port) {
     }
   }
   socket_ = std::move(socket);
+  address_ = address;
   if (log_) log_->Connected();
+}
+
+std::string Connection::PeerAddress() const {
+  if (address_ == 0) return std::string();
+  return std::to_string(address_ >> 24) + "." + std::to_string((address_ >> 16) & 0xFF) + "." +
+         std::to_string((address_ >> 8) & 0xFF) + "." + std::to_string(address_ & 0xFF);
 }
 
 bool Connection::Connected() {
   if (!socket_.IsOpen()) return false;
   try {
-    // Take in whatever has arrived; an orderly close or a reset shows here.
-    while (socket_.WaitReadable(0)) {
-      if (ReceiveChunk(nullptr, 0) <= 0) break;
-    }
+    // One look at what has arrived: an orderly close or a reset shows here.
+    // Never more than one receive, so a peer that keeps sending cannot keep
+    // the question (and the traffic log) going.
+    if (socket_.WaitReadable(0)) ReceiveChunk(nullptr, 0);
   } catch (...) {
     CloseSocket();
   }

@@ -43,10 +43,13 @@ class Connection {
   // raises TransportError (refused, timed out, name not found).
   void Connect(const std::string& host, uint16_t port);
   void ResolveNames() { resolve_names_ = true; }
+  // The IPv4 address of the last connect, dotted ("" before any).
+  std::string PeerAddress() const;
   // Logs from now on; nullptr detaches. The log is not owned.
   void AttachLog(TrafficLog* log) { log_ = log; }
   // Whether the connection is open. Never raises: a peer that has closed is
-  // noticed here and the connection closed on our side too.
+  // noticed here and the connection closed on our side too. Takes in at most
+  // one chunk of what is waiting (kept for the next read).
   bool Connected();
   // Closes the connection if it is open.
   void Disconnect();
@@ -77,6 +80,7 @@ class Connection {
   Socket socket_;
   TrafficLog* log_ = nullptr;
   bool resolve_names_ = false;
+  uint32_t address_ = 0;  // host order
   std::string buffer_;
   size_t buffer_pos_ = 0;
 };

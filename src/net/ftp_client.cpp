@@ -78,6 +78,7 @@ void FtpClient::Expect(const FtpReply& reply, std::initializer_list<int> codes) 
 }
 
 void FtpClient::Connect() {
+  parser_.Take();  // nothing of an earlier server's replies carries over
   try {
     try {
       control_.Connect(host_, port_);
@@ -114,7 +115,10 @@ void FtpClient::Retrieve(const std::string& remote_name, ByteSink& sink) {
   data_limits.connect_timeout_ms = limits::kFtpConnectTimeoutMs;
   Connection data(heartbeat_, data_limits);
   try {
-    data.Connect(host, port);
+    // The reply's port, on the server already connected to: the address the
+    // reply names is not followed (a server could send the client to any
+    // other host, fetch from there, or learn what the client can reach).
+    data.Connect(control_.PeerAddress(), port);
   } catch (const TransportError& e) {
     throw FtpError(e.Message());
   }

@@ -42,7 +42,8 @@ class FtpClient {
   bool Connected();
   // "CWD path": 200 or 250.
   void ChangeDirectory(const std::string& path);
-  // "RETR remote_name" over a passive data connection: every byte goes to
+  // "RETR remote_name" over a passive data connection (to the port the PASV
+  // reply names, on the control connection's address): every byte goes to
   // sink, and the call returns once the server's final reply says the
   // transfer is complete. The sink must not take the bytes for good before
   // then: a failure after the last byte is still a failure.

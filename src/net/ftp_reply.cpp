@@ -28,9 +28,13 @@ std::string FtpReply::Text() const {
 
 bool FtpReplyParser::Feed(const std::string& line) {
   size_ += line.size() + 2;
-  if (size_ > kMaxReplySize) throw FtpError("Reply too long.");
+  if (size_ > kMaxReplySize) {
+    Take();  // a failed reply leaves nothing behind for the next one
+    throw FtpError("Reply too long.");
+  }
   if (!in_multiline_) {
     if (!StartsWithCode(line) || (line.size() > 3 && line[3] != ' ' && line[3] != '-')) {
+      Take();
       throw FtpError("Invalid reply: " + line.substr(0, 80));
     }
     reply_.code = std::stoi(line.substr(0, 3));

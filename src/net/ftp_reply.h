@@ -23,8 +23,10 @@ class FtpReplyParser {
 
   // Takes one line (without its line end). Returns true when it completed a
   // reply, which Take() then hands out. Raises FtpError for a line that
-  // cannot start a reply or a reply that grows too large.
+  // cannot start a reply or a reply that grows too large; the parser is then
+  // empty again.
   bool Feed(const std::string& line);
+  // Hands out the reply and empties the parser.
   FtpReply Take();
 
  private:

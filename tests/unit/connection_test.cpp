@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "base/errors.h"
 #include "net/connection.h"
@@ -124,6 +125,26 @@ TEST(Connection, ASteadyStreamStillBeatsAfterEveryChunk) {
   for (size_t n; (n = c.ReadSome(block.data(), block.size())) > 0;) received += n;
   EXPECT_EQ(received, total);
   EXPECT_LE(std::max(longest_run, received - at_last_beat), block.size());
+}
+
+TEST(Connection, AskingWhetherAFloodingPeerIsConnectedReadsOneChunkAtMost) {
+  testing::TempDir dir;
+  testing::FakeClock clock;
+  TrafficLog log(clock);
+  log.Activate(dir.File("tcp.log"));
+  // A correct line, then more than the socket buffers hold, without end for
+  // the client's purposes.
+  ScriptedPeer peer({ScriptedPeer::Send("ok\r\n" + std::string(64 << 20, 'f')), ScriptedPeer::Close()});
+  {
+    Connection c(nullptr, ShortLimits());
+    c.AttachLog(&log);
+    c.Connect("127.0.0.1", peer.Port());
+    EXPECT_EQ(c.ReadLine(16384), "ok");
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(c.Connected());
+    c.Disconnect();
+  }
+  // Three questions, three chunks at most.
+  EXPECT_LT(std::filesystem::file_size(dir.File("tcp.log")), 4 * Connection::kReceiveBlock + 1000);
 }
 
 TEST(Connection, TrafficLogShowsEachWriteEachChunkAndTheCloses) {

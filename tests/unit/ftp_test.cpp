@@ -16,6 +16,7 @@
 #include "net/ftp_reply.h"
 #include "base/safe_path.h"
 #include "base/errors.h"
+#include "base/heartbeat.h"
 #include "unit/loopback.h"
 #include "unit/temp_dir.h"
 
@@ -59,6 +60,11 @@ TEST(FtpReply, GarbageAndOversizedRepliesAreFtpFailures) {
         for (int i = 0; i < 100; ++i) big.Feed(line);
       },
       FtpError);
+  // Either failure leaves the parser ready for the next reply.
+  for (FtpReplyParser* p : {&parser, &big}) {
+    EXPECT_TRUE(p->Feed("220 ready"));
+    EXPECT_EQ(p->Take().lines, std::vector<std::string>{"220 ready"});
+  }
 }
 
 TEST(FtpPassive, AddressInsideParenthesesOrAfterTheLastBlank) {
@@ -242,6 +248,53 @@ TEST(FtpClientTest, AServerThatNeverAnswersFailsTheConnectAndClosesIt) {
     EXPECT_EQ(e.Message(), "Read timed out.");
   }
   EXPECT_FALSE(ftp.Connected());
+}
+
+TEST(FtpClientTest, TheDataConnectionGoesToTheControlConnectionsHostWhateverPasvNames) {
+  using P = ScriptedPeer;
+  P data({P::Send("the file"), P::Close()});
+  const std::string pasv = "227 Entering Passive Mode (127,0,0,2," + std::to_string(data.Port() / 256) + "," +
+                           std::to_string(data.Port() % 256) + ").\r\n";
+  P control({P::Send("220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"), P::ReceiveLines(1),
+             P::Send("211 no features\r\n"), P::ReceiveLines(1), P::Send("200 Type set\r\n"), P::ReceiveLines(1),
+             P::Send("215 UNIX\r\n"), P::ReceiveLines(1), P::Send(pasv), P::ReceiveLines(1),
+             P::Send("150 Opening\r\n"), P::UntilClientWaits(), P::Send("226 Done\r\n"), P::ReceiveAll()});
+  struct Collect : ByteSink {
+    std::string bytes;
+    void Write(std::string_view b) override { bytes += b; }
+  } sink;
+  Heartbeat waits([&] { control.ClientWaits(); });
+  FtpClient ftp(&waits, nullptr, ShortLimits());
+  ftp.SetLogin("127.0.0.1", "repl", "kestrel");
+  ftp.UsePort(control.Port());
+  ftp.Connect();
+  ftp.Retrieve("x.dll", sink);  // nothing listens on 127.0.0.2
+  EXPECT_EQ(sink.bytes, "the file");
+  ftp.Disconnect();
+}
+
+TEST(FtpClientTest, AMirrorWithAnOversizedGreetingDoesNotSpoilTheNext) {
+  using P = ScriptedPeer;
+  std::string endless = "220-hello\r\n";
+  while (endless.size() < FtpReplyParser::kMaxReplySize + 100) endless += "220-more of the greeting\r\n";
+  P bad({P::Send(endless), P::ReceiveAll()});
+  P good({P::Send("220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"), P::ReceiveLines(1),
+          P::Send("211 no features\r\n"), P::ReceiveLines(1), P::Send("200 Type set\r\n"), P::ReceiveLines(1),
+          P::Send("215 UNIX\r\n"), P::ReceiveAll()});
+  FtpClient ftp(nullptr, nullptr, ShortLimits());
+  ftp.SetLogin("127.0.0.1", "repl", "kestrel");
+  ftp.UsePort(bad.Port());
+  try {
+    ftp.Connect();
+    FAIL() << "connected";
+  } catch (const FtpError& e) {
+    EXPECT_EQ(e.Message(), "Reply too long.");
+  }
+  ftp.UsePort(good.Port());
+  ftp.Connect();
+  EXPECT_TRUE(ftp.Connected());
+  ftp.Disconnect();
+  EXPECT_EQ(good.Received(), "USER repl\r\nFEAT\r\nTYPE I\r\nSYST\r\nQUIT\r\n");
 }
 
 TEST(FtpClientTest, LoggedInAtUserNeedsNoPasswordAndARefusedLoginClosesTheConnection) {

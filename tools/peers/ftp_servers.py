@@ -167,3 +167,13 @@ class ScriptedFtpPeer:
         self._stop.set()
         self.listener.close()
         self.thread.join(timeout=5)
+
+
+if __name__ == "__main__":
+    # A mirror for the benchmarks: serves FOLDER on PORT of 127.0.0.1 until
+    # killed.  Usage: ftp_servers.py FOLDER PORT
+    import sys
+    import time
+    RealFtpServer(sys.argv[1], port=int(sys.argv[2]))
+    while True:
+        time.sleep(3600)
