@@ -98,15 +98,22 @@ void Connection::CloseSocket() {
   }
 }
 
+void Connection::SetDeadline(int ms) { deadline_ = SteadyMilliseconds() + ms; }
+
 void Connection::WaitUntil(bool readable) {
   Clock::time_point start = Clock::now();
   for (;;) {
     if (!socket_.IsOpen()) throw TransportError(transport_text::kNotConnected);
-    const int slice = Slice(limits_.wait_slice_ms);
+    int slice = Slice(limits_.wait_slice_ms);
+    if (deadline_ != 0) {
+      const int64_t left = deadline_ - SteadyMilliseconds();
+      if (left < slice) slice = left > 0 ? static_cast<int>(left) : 0;
+    }
     bool ready = readable ? socket_.WaitReadable(slice) : socket_.WaitWritable(slice);
     if (ready) return;
     Tick(heartbeat_);
-    if (MillisecondsSince(start) >= limits_.inactivity_limit_ms) {
+    if (MillisecondsSince(start) >= limits_.inactivity_limit_ms ||
+        (deadline_ != 0 && SteadyMilliseconds() >= deadline_)) {
       throw TransportError(readable ? transport_text::kReadTimedOut : transport_text::kWriteTimedOut);
     }
   }

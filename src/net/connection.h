@@ -55,6 +55,11 @@ class Connection {
   void Disconnect();
   // Whether received data is waiting, or arrives within timeout_ms.
   bool WaitForData(int timeout_ms);
+  // Until ClearDeadline, every wait fails with the timed-out text once
+  // ms milliseconds from now have passed, however the data trickles in:
+  // a limit for a whole exchange rather than for each wait.
+  void SetDeadline(int ms);
+  void ClearDeadline() { deadline_ = 0; }
 
   // One write of all of data.
   void Write(std::string_view data);
@@ -81,6 +86,7 @@ class Connection {
   TrafficLog* log_ = nullptr;
   bool resolve_names_ = false;
   uint32_t address_ = 0;  // host order
+  int64_t deadline_ = 0;  // steady milliseconds; 0: none
   std::string buffer_;
   size_t buffer_pos_ = 0;
 };

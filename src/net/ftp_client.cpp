@@ -39,7 +39,11 @@ void ParsePassiveReply(const std::string& text, std::string* host, uint16_t* por
 }
 
 FtpClient::FtpClient(Heartbeat* heartbeat, TrafficLog* log, NetworkLimits limits)
-    : heartbeat_(heartbeat), log_(log), limits_(limits), control_(heartbeat, ControlLimits(limits)) {
+    : heartbeat_(heartbeat),
+      log_(log),
+      limits_(limits),
+      reply_limit_ms_(ControlLimits(limits).inactivity_limit_ms),
+      control_(heartbeat, ControlLimits(limits)) {
   control_.ResolveNames();
   control_.AttachLog(log_);
 }
@@ -50,14 +54,22 @@ void FtpClient::SetLogin(const std::string& host, const std::string& user, const
   password_ = password;
 }
 
-FtpReply FtpClient::ReadReply() {
+FtpReply FtpClient::ReadReply(int limit_ms) {
+  control_.SetDeadline(limit_ms);
   try {
     for (;;) {
-      if (parser_.Feed(control_.ReadLine(FtpReplyParser::kMaxReplySize))) return parser_.Take();
+      if (parser_.Feed(control_.ReadLine(FtpReplyParser::kMaxReplySize))) {
+        control_.ClearDeadline();
+        return parser_.Take();
+      }
     }
   } catch (const TransportError& e) {
+    control_.ClearDeadline();
     parser_.Take();
     throw FtpError(e.Message());
+  } catch (...) {
+    control_.ClearDeadline();
+    throw;
   }
 }
 
@@ -160,7 +172,9 @@ void FtpClient::Disconnect() {
   if (!control_.Connected()) return;
   try {
     control_.Write("QUIT\r\n");
-    if (control_.WaitForData(limits::kFtpQuitAnswerMs)) ReadReply();
+    if (control_.WaitForData(limits::kFtpQuitAnswerMs)) {
+      ReadReply(std::min(reply_limit_ms_, limits::kFtpQuitReplyLimitMs));
+    }
   } catch (const TransportError& e) {
     control_.Disconnect();
     throw FtpError(e.Message());

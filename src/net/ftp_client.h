@@ -54,7 +54,9 @@ class FtpClient {
 
  private:
   FtpReply Command(const std::string& line);
-  FtpReply ReadReply();
+  // One whole reply, within limit_ms however it trickles in.
+  FtpReply ReadReply(int limit_ms);
+  FtpReply ReadReply() { return ReadReply(reply_limit_ms_); }
   // A reply whose code is not among the expected ones becomes an FtpError
   // with the reply's text.
   static void Expect(const FtpReply& reply, std::initializer_list<int> codes);
@@ -63,6 +65,7 @@ class FtpClient {
   Heartbeat* heartbeat_;
   TrafficLog* log_;
   NetworkLimits limits_;
+  int reply_limit_ms_;
   Connection control_;
   FtpReplyParser parser_;
   std::string host_, user_, password_;

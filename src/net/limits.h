@@ -20,11 +20,14 @@ inline constexpr int kInactivityLimitMs = ULMAR_INACTIVITY_LIMIT_MS;
 
 namespace ulmar::limits {
 
-// An FTP server's reply on the control connection.
+// An FTP server's whole reply on the control connection, however its bytes
+// trickle in.
 inline constexpr int kFtpReplyTimeoutMs = 60000;
 // Connecting to an FTP server, control and data connections alike.
 inline constexpr int kFtpConnectTimeoutMs = 5000;
 // QUIT's answer is read only if it arrives this soon.
 inline constexpr int kFtpQuitAnswerMs = 10;
+// ...and once it has begun, it must be complete within this.
+inline constexpr int kFtpQuitReplyLimitMs = 3000;
 
 }  // namespace ulmar::limits

@@ -17,6 +17,7 @@
 #include "base/safe_path.h"
 #include "base/errors.h"
 #include "base/heartbeat.h"
+#include "unit/fake_clock.h"
 #include "unit/loopback.h"
 #include "unit/temp_dir.h"
 
@@ -295,6 +296,39 @@ TEST(FtpClientTest, AMirrorWithAnOversizedGreetingDoesNotSpoilTheNext) {
   EXPECT_TRUE(ftp.Connected());
   ftp.Disconnect();
   EXPECT_EQ(good.Received(), "USER repl\r\nFEAT\r\nTYPE I\r\nSYST\r\nQUIT\r\n");
+}
+
+TEST(FtpClientTest, AReplyTrickledByteByByteIsBoundByOneLimitForTheWholeReply) {
+  // The greeting arrives a byte at a time, each as soon as the client waits
+  // for more: every wait sees data, so only a limit for the whole reply ends
+  // it (here 400 ms; 2,000 bytes would take the peer far longer).
+  using P = ScriptedPeer;
+  std::vector<P::Step> script{P::Send("2")};
+  for (int i = 0; i < 2000; ++i) {
+    script.push_back(P::UntilClientWaits());
+    script.push_back(P::Send("2"));
+  }
+  script.push_back(P::ReceiveAll());
+  P trickle(script);
+  testing::TempDir dir;
+  testing::FakeClock clock;
+  TrafficLog log(clock);
+  log.Activate(dir.File("ftp.log"));
+  Heartbeat waits([&] { trickle.ClientWaits(); });
+  FtpClient ftp(&waits, &log, ShortLimits());
+  ftp.SetLogin("127.0.0.1", "repl", "kestrel");
+  ftp.UsePort(trickle.Port());
+  try {
+    ftp.Connect();
+    FAIL() << "connected";
+  } catch (const FtpError& e) {
+    EXPECT_EQ(e.Message(), "Read timed out.");
+  }
+  const std::string traffic = testing::ReadAll(dir.File("ftp.log"));
+  size_t chunks = 0;
+  for (size_t at = traffic.find("Recv"); at != std::string::npos; at = traffic.find("Recv", at + 1)) ++chunks;
+  EXPECT_GT(chunks, 1u);
+  EXPECT_LT(chunks, 1000u);
 }
 
 TEST(FtpClientTest, LoggedInAtUserNeedsNoPasswordAndARefusedLoginClosesTheConnection) {

@@ -26,6 +26,12 @@
 
 namespace ulmar::testing {
 
+#ifdef MSG_NOSIGNAL
+inline constexpr int kNoSignal = MSG_NOSIGNAL;  // a closed peer is an error, not a signal
+#else
+inline constexpr int kNoSignal = 0;
+#endif
+
 // Limits short enough for tests of waits and time-outs.
 inline NetworkLimits ShortLimits() {
   NetworkLimits limits;
@@ -127,12 +133,27 @@ class ScriptedPeer {
     changed_.notify_all();
   }
 
+  // Whether the client has closed its end (an orderly close is waiting).
+  static bool ClientClosed(RawSocket s) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval now{0, 0};
+    if (::select(static_cast<int>(s) + 1, &readable, nullptr, nullptr, &now) <= 0) return false;
+    char c;
+    return ::recv(s, &c, 1, MSG_PEEK) <= 0;
+  }
+
   // Plays the script on the accepted connection and closes it.
   void PlayOn(RawSocket s) {
     for (const Step& step : script_) {
       switch (step.kind) {
         case Step::Send:
-          ::send(s, step.bytes.data(), static_cast<int>(step.bytes.size()), 0);
+          // A client that has gone ends the script.
+          if (::send(s, step.bytes.data(), static_cast<int>(step.bytes.size()), kNoSignal) < 0) {
+            CloseRaw(s);
+            return;
+          }
           break;
         case Step::Receive: {
           size_t want = step.bytes.size();
@@ -168,9 +189,18 @@ class ScriptedPeer {
           break;
         }
         case Step::UntilClientWaits: {
+          // Looked at every 50 ms: a client that has closed the connection
+          // waits no more, and ends the script.
           std::unique_lock<std::mutex> lock(mutex_);
           const int from = client_waits_;
-          changed_.wait_for(lock, std::chrono::seconds(10), [&] { return client_waits_ >= from + 2; });
+          for (int i = 0; i < 200 && client_waits_ < from + 2; ++i) {
+            changed_.wait_for(lock, std::chrono::milliseconds(50), [&] { return client_waits_ >= from + 2; });
+            if (client_waits_ < from + 2 && ClientClosed(s)) {
+              lock.unlock();
+              CloseRaw(s);
+              return;
+            }
+          }
           break;
         }
         case Step::Reset: {
