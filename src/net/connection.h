@@ -25,6 +25,8 @@ struct NetworkLimits {
   int connect_slice_ms = limits::kConnectSliceMs;
   int wait_slice_ms = limits::kWaitSliceMs;
   int inactivity_limit_ms = limits::kInactivityLimitMs;
+  int transfer_floor_window_ms = limits::kTransferFloorWindowMs;
+  int transfer_floor_bytes = limits::kTransferFloorBytes;
 };
 
 class Connection {

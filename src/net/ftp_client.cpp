@@ -145,6 +145,8 @@ void FtpClient::Retrieve(const std::string& remote_name, ByteSink& sink) {
 // closes it. Large receives: under Wine every small one is expensive.
 void FtpClient::ReceiveData(Connection& data, ByteSink& sink) {
   std::unique_ptr<char[]> block(new char[kReceiveBlock]);
+  int64_t window_start = SteadyMilliseconds();
+  int64_t window_bytes = 0;
   for (bool more = true; more;) {
     // Fill the block before writing it: fewer, larger writes.
     size_t filled = 0;
@@ -160,6 +162,12 @@ void FtpClient::ReceiveData(Connection& data, ByteSink& sink) {
         break;
       }
       filled += n;
+      window_bytes += static_cast<int64_t>(n);
+      if (SteadyMilliseconds() - window_start >= limits_.transfer_floor_window_ms) {
+        if (window_bytes < limits_.transfer_floor_bytes) throw FtpError(kTransferTooSlow);
+        window_start = SteadyMilliseconds();
+        window_bytes = 0;
+      }
     }
     if (filled > 0) {
       sink.Write(std::string_view(block.get(), filled));

@@ -25,6 +25,9 @@ class ByteSink {
   virtual void Write(std::string_view bytes) = 0;
 };
 
+// What a transfer below the floor of net/limits.h fails with.
+inline constexpr char kTransferTooSlow[] = "Transfer too slow.";
+
 class FtpClient {
  public:
   static constexpr uint16_t kPort = 21;

@@ -29,5 +29,10 @@ inline constexpr int kFtpConnectTimeoutMs = 5000;
 inline constexpr int kFtpQuitAnswerMs = 10;
 // ...and once it has begun, it must be complete within this.
 inline constexpr int kFtpQuitReplyLimitMs = 3000;
+// A file transfer that brings fewer than kTransferFloorBytes in any
+// kTransferFloorWindowMs fails as broken: a data connection that delivers a
+// byte now and then would otherwise hold the session open without end.
+inline constexpr int kTransferFloorWindowMs = 60000;
+inline constexpr int kTransferFloorBytes = 60 * 1024;
 
 }  // namespace ulmar::limits

@@ -331,6 +331,43 @@ TEST(FtpClientTest, AReplyTrickledByteByByteIsBoundByOneLimitForTheWholeReply) {
   EXPECT_LT(chunks, 1000u);
 }
 
+TEST(FtpClientTest, ATransferThatOnlyTricklesFailsAsBroken) {
+  // The data connection brings a byte each time the client waits for more:
+  // never idle, never done. Below the floor (here 1 KiB in 300 ms) it fails.
+  using P = ScriptedPeer;
+  std::vector<P::Step> trickle;
+  for (int i = 0; i < 2000; ++i) {
+    trickle.push_back(P::Send("d"));
+    trickle.push_back(P::UntilClientWaits());
+  }
+  P data(trickle);
+  const std::string pasv = "227 Entering Passive Mode (127,0,0,1," + std::to_string(data.Port() / 256) + "," +
+                           std::to_string(data.Port() % 256) + ").\r\n";
+  P control({P::Send("220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"), P::ReceiveLines(1),
+             P::Send("211 no features\r\n"), P::ReceiveLines(1), P::Send("200 Type set\r\n"), P::ReceiveLines(1),
+             P::Send("215 UNIX\r\n"), P::ReceiveLines(1), P::Send(pasv), P::ReceiveLines(1),
+             P::Send("150 Opening\r\n"), P::ReceiveAll()});
+  struct Collect : ByteSink {
+    std::string bytes;
+    void Write(std::string_view b) override { bytes += b; }
+  } sink;
+  Heartbeat waits([&] { data.ClientWaits(); });
+  NetworkLimits limits = ShortLimits();
+  limits.transfer_floor_window_ms = 300;
+  limits.transfer_floor_bytes = 1024;
+  FtpClient ftp(&waits, nullptr, limits);
+  ftp.SetLogin("127.0.0.1", "repl", "kestrel");
+  ftp.UsePort(control.Port());
+  ftp.Connect();
+  try {
+    ftp.Retrieve("x.dll", sink);
+    FAIL() << "retrieved";
+  } catch (const FtpError& e) {
+    EXPECT_EQ(e.Message(), "Transfer too slow.");
+  }
+  EXPECT_TRUE(sink.bytes.empty());  // nothing of it reached the file
+}
+
 TEST(FtpClientTest, LoggedInAtUserNeedsNoPasswordAndARefusedLoginClosesTheConnection) {
   using P = ScriptedPeer;
   ScriptedPeer at_user({P::Send("220-hello\r\n220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"),
