@@ -101,6 +101,8 @@ void ReadReply(Connection& c, wire::ReplySink& sink) {
         return;
       case wire::ReplyReader::Result::LineTooLong:
         throw TransportError(transport_text::kMaxLineLength);
+      case wire::ReplyReader::Result::TooLarge:
+        throw TransportError(wire::kReplyTooLarge);
       case wire::ReplyReader::Result::NeedMore:
         break;
     }

@@ -41,7 +41,7 @@ void ListCollector::OnFileToUpdate(std::string remote, std::string local) {
 
 ReplyReader::Result ReplyReader::Feed(std::string_view bytes) {
   if (step_ == Step::Done) return Result::Done;
-  if (step_ == Step::Failed) return Result::LineTooLong;
+  if (step_ == Step::Failed) return failure_;
   pending_.append(bytes);
   size_t consumed = 0;
   Result result = Parse(pending_, &consumed);
@@ -98,9 +98,14 @@ ReplyReader::Result ReplyReader::Parse(std::string_view data, size_t* consumed) 
     if (!whole) {
       if (!in.failed()) return Result::NeedMore;
       step_ = Step::Failed;
-      return Result::LineTooLong;
+      return failure_ = Result::LineTooLong;
     }
     *consumed += in.consumed();
+    held_ += a.size() + b.size() + c.size() + kElementCost;
+    if (held_ > max_held_) {
+      step_ = Step::Failed;
+      return failure_ = Result::TooLarge;
+    }
     switch (list_) {
       case ReplyList::FtpServers: sink_.OnFtpServer(std::move(a)); break;
       case ReplyList::ForeignFiles: sink_.OnForeignFile(std::move(a)); break;

@@ -33,6 +33,9 @@ struct ServerLists {
 // The five lists in wire form.
 std::string EncodeServerLists(const ServerLists& lists);
 
+// What a reply past ReplyReader::kMaxHeld fails with.
+inline constexpr char kReplyTooLarge[] = "Reply too large.";
+
 enum class ReplyList { FtpServers, ForeignFiles, FilesToUpdate, NewDataSources, FilesToDelete };
 
 // Receives the reply's elements in the order they stand on the wire.
@@ -72,9 +75,15 @@ class ListCollector : public ReplySink {
 // anything: the lists grow with what actually arrives.
 class ReplyReader {
  public:
-  enum class Result { NeedMore, Done, LineTooLong };
+  enum class Result { NeedMore, Done, LineTooLong, TooLarge };
+  // What the lists may hold in all, counting each element's bytes and what
+  // keeping it costs besides: a server that announces 2^31-1 lines and then
+  // sends line feeds would otherwise fill the 32-bit client's address space.
+  // The reference server bounds an inventory the same way.
+  static constexpr size_t kMaxHeld = 64u << 20;
+  static constexpr size_t kElementCost = sizeof(std::string);
 
-  explicit ReplyReader(ReplySink& sink) : sink_(sink) {}
+  explicit ReplyReader(ReplySink& sink, size_t max_held = kMaxHeld) : sink_(sink), max_held_(max_held) {}
   // Takes what the bytes complete. After Done, further bytes are ignored.
   Result Feed(std::string_view bytes);
 
@@ -85,6 +94,9 @@ class ReplyReader {
   void EndList();
 
   ReplySink& sink_;
+  size_t max_held_;
+  size_t held_ = 0;
+  Result failure_ = Result::LineTooLong;
   ReplyList list_ = ReplyList::FtpServers;
   Step step_ = Step::Count;
   int32_t remaining_ = 0;

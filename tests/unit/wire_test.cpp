@@ -132,5 +132,26 @@ TEST(ReplyReader, CollectedListsAndAnOverlongLine) {
   EXPECT_EQ(refusing.Feed("\r\n"), ReplyReader::Result::LineTooLong);
 }
 
+TEST(ReplyReader, EndlessEmptyLinesStopAtTheBoundOfWhatTheListsHold) {
+  // 2^31-1 foreign files announced, then nothing but line feeds: each costs
+  // an element's keeping, not just its byte.
+  ServerLists lists;
+  ListCollector collector(lists);
+  const size_t bound = 1 << 20;
+  ReplyReader reader(collector, bound);
+  ASSERT_EQ(reader.Feed(EncodeInt32(0) + EncodeInt32(0x7FFFFFFF)), ReplyReader::Result::NeedMore);
+  const std::string feeds(4096, '\n');
+  ReplyReader::Result result = ReplyReader::Result::NeedMore;
+  size_t fed = 0;
+  while (result == ReplyReader::Result::NeedMore && fed < 4 * bound) {
+    result = reader.Feed(feeds);
+    fed += feeds.size();
+  }
+  EXPECT_EQ(result, ReplyReader::Result::TooLarge);
+  EXPECT_LE(lists.ForeignFiles.size(), bound / ReplyReader::kElementCost);
+  EXPECT_GE(lists.ForeignFiles.size(), bound / ReplyReader::kElementCost - 1);
+  EXPECT_EQ(reader.Feed("\n"), ReplyReader::Result::TooLarge);
+}
+
 }  // namespace
 }  // namespace ulmar::wire
