@@ -103,20 +103,11 @@ def no_key(installation):
     set_registry({}, delete=[ULMAR_KEY])
 
 
-def many_files(installation):
-    folder = installation()
-    for i in range(200):
-        (folder / f"f{i:03}.dat").write_bytes(b"x")
-
-
-def dsns(installation):
-    installation(dsns={USER_DSN_KEY + f"\\DSN{i}": {"Driver": "SQLSRV32.dll"} for i in range(200)})
-
-
 # name: (prepare(installation), conversation, session-log tail ("*" any), status text).
-# For the transport rows the peer closes while the client is still gathering
-# (a scan of many files, many DSNs), so that block's writes meet a closed
-# connection.
+# The transport failures of the files and data-sources blocks are rows of the
+# native exchange tests, where the peer's close is certain to come before the
+# block's writes (the registry read that starts the block waits for it);
+# here, which block would meet the close depended on timing.
 ROWS = {
     "block A, key missing": (
         no_key, Conversation(),
@@ -135,19 +126,10 @@ ROWS = {
     "block A, transport": (
         lambda inst: inst(), Conversation(stop="id"),
         ["Ошибка при передаче типа или имени клиента", "*"], "Ошибка при передаче данных о Вашем компьютере"),
-    "block B, transport": (
-        many_files, Conversation(stop="identity"),
-        ["Ошибка при передаче имен файлов", "*"], "Ошибка при передаче данных на сервер"),
     "block C, driver of another type": (
         lambda inst: inst(dsns={USER_DSN_KEY + "\\Bad": {"Driver": b"\x01"}}), Conversation(),
         ["Ошибка при сборе информации об алиасах", "Invalid data type for 'Driver'"],
         "Ошибка при сборе информации"),
-    "block C, transport": (
-        # The peer closes before the files block's one write (the count 0)
-        # or right after it; gathering 200 DSNs gives the close time to
-        # arrive before the data sources are sent.
-        dsns, Conversation(stop="identity"),
-        ["Ошибка при передаче алиасов", "*"], "Ошибка при передаче данных на сервер"),
     "reply, server closes": (
         lambda inst: inst(), Conversation(stop="inventory"),
         ["Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."],
