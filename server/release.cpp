@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -23,6 +24,8 @@ struct TreeEntry {
   std::string full;  // on disk
   uint64_t size = 0;
   int64_t modified_ns = 0;
+  uint64_t inode = 0;
+  int64_t changed_ns = 0;
 };
 
 std::optional<struct stat> StatOf(const std::string& path) {
@@ -33,6 +36,24 @@ std::optional<struct stat> StatOf(const std::string& path) {
 
 int64_t ModifiedNs(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+int64_t ChangedNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+// A name for a log line, its control characters as \xNN.
+std::string EscapedName(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 // The entries of one folder, sorted by name (UTF-8 bytes).
@@ -67,7 +88,14 @@ std::vector<TreeEntry> ListTree(const std::string& tree, std::vector<std::string
       warnings->push_back(utf8_relative + ": the name cannot be spelled in code page 1251, left out");
       return std::nullopt;
     }
-    entries.push_back({*name, full, static_cast<uint64_t>(st->st_size), ModifiedNs(*st)});
+    // A line feed (or any control character) in a name would break the
+    // reply's lines for every client of the suite.
+    if (std::any_of(name->begin(), name->end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+      warnings->push_back(EscapedName(utf8_relative) + ": a control character in the name, left out");
+      return std::nullopt;
+    }
+    entries.push_back({*name, full, static_cast<uint64_t>(st->st_size), ModifiedNs(*st),
+                       static_cast<uint64_t>(st->st_ino), ChangedNs(*st)});
     return std::nullopt;
   };
   for (const std::string& name : NamesIn(tree)) {
@@ -104,10 +132,11 @@ uint64_t Mix(uint64_t hash, const void* data, size_t length) {
   return hash;
 }
 
-uint64_t Mix(uint64_t hash, const std::string& path, uint64_t size, int64_t modified_ns) {
+uint64_t Mix(uint64_t hash, const std::string& path, uint64_t size, int64_t modified_ns, uint64_t inode,
+             int64_t changed_ns) {
   hash = Mix(hash, path.data(), path.size() + 1);
-  hash = Mix(hash, &size, sizeof size);
-  return Mix(hash, &modified_ns, sizeof modified_ns);
+  const int64_t stamp[] = {static_cast<int64_t>(size), modified_ns, static_cast<int64_t>(inode), changed_ns};
+  return Mix(hash, stamp, sizeof stamp);
 }
 
 }  // namespace
@@ -116,11 +145,14 @@ uint64_t ReleaseFingerprint(const std::string& folder) {
   uint64_t hash = 0xCBF29CE484222325ull;
   std::string manifest = folder + "/" + kManifestName;
   if (std::optional<struct stat> st = StatOf(manifest)) {
-    hash = Mix(hash, manifest, static_cast<uint64_t>(st->st_size), ModifiedNs(*st));
+    hash = Mix(hash, manifest, static_cast<uint64_t>(st->st_size), ModifiedNs(*st), static_cast<uint64_t>(st->st_ino),
+               ChangedNs(*st));
   }
   std::vector<std::string> ignored;
   try {
-    for (const TreeEntry& e : ListTree(folder + "/" + kTreeFolder, &ignored)) hash = Mix(hash, e.full, e.size, e.modified_ns);
+    for (const TreeEntry& e : ListTree(folder + "/" + kTreeFolder, &ignored)) {
+      hash = Mix(hash, e.full, e.size, e.modified_ns, e.inode, e.changed_ns);
+    }
     // Entries that are left out still count: a new deep folder changes the warnings.
     for (const std::string& w : ignored) hash = Mix(hash, w.data(), w.size());
   } catch (const ManifestError&) {
@@ -167,13 +199,14 @@ std::shared_ptr<const Release> LoadRelease(const std::string& folder, const std:
       release->warnings.push_back(Cp1251ToUtf8(e.path) + ": differs from another name only in letter case, left out");
       continue;
     }
-    ReferenceFile file{e.path, 0, e.size, e.modified_ns};
+    ReferenceFile file{e.path, 0, e.size, e.modified_ns, e.inode, e.changed_ns};
     const ReferenceFile* known = nullptr;
     if (previous) {
       auto found = previous->index.find(e.path);
       if (found != previous->index.end()) known = &previous->files[found->second];
     }
-    if (known && known->path == e.path && known->size == e.size && known->modified_ns == e.modified_ns) {
+    if (known && known->path == e.path && known->size == e.size && known->modified_ns == e.modified_ns &&
+        known->inode == e.inode && known->changed_ns == e.changed_ns) {
       file.crc = known->crc;
     } else if (!FileCRC32(e.full, &file.crc, &buffer)) {
       throw ManifestError("cannot read " + e.full);
@@ -194,7 +227,15 @@ void ReleaseStore::Refresh() {
   std::vector<std::string> folders;
   try {
     for (const std::string& name : NamesIn(root_)) {
-      if (fs::is_directory(root_ + "/" + name)) folders.push_back(name);
+      // An entry whose status cannot be read (a symlink loop, a name too
+      // long, an I/O error) is left out, never the end of the server.
+      std::error_code error;
+      const bool folder = fs::is_directory(root_ + "/" + name, error);
+      if (error) {
+        report_("releases: " + EscapedName(name) + ": " + error.message() + ", left out");
+      } else if (folder) {
+        folders.push_back(name);
+      }
     }
   } catch (const ManifestError& e) {
     report_(std::string("releases: ") + e.what());

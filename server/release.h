@@ -32,9 +32,14 @@ inline constexpr char kStagedClientName[] = "UlmarUpdater.exe.new";
 struct ReferenceFile {
   std::string path;  // code page 1251, relative, backslash between folder and name
   uint32_t crc = 0;
-  // What the CRC was computed from.
+  // What the CRC was computed from: a file whose size, modification time,
+  // inode or status-change time differs is read again (a copy that keeps
+  // size and time, as `cp -p` or `rsync -t` make, still has another inode
+  // or status-change time).
   uint64_t size = 0;
   int64_t modified_ns = 0;
+  uint64_t inode = 0;
+  int64_t changed_ns = 0;
 };
 
 // Names compared as Windows compares them: without regard to letter case,

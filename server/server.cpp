@@ -57,7 +57,11 @@ class Worker {
     while (!stopping_ || (!connections_.empty() && Clock::now() < stop_deadline_)) {
       loop_.Dispatch(std::chrono::milliseconds(500));
     }
-    for (auto& [fd, c] : connections_) log_.Write(c->conversation.LogLine(Failed("server stopped")));
+    // A client that has its whole verdict was served, connection open or not.
+    for (auto& [fd, c] : connections_) {
+      const bool served = c->conversation.phase() == ClientConversation::Phase::Waiting;
+      log_.Write(c->conversation.LogLine(served ? "ok" : Failed("server stopped")));
+    }
   }
 
  private:

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -71,14 +73,52 @@ TEST_F(ReleaseFolder, TheTreeIsReadToTheDepthClientsReportWithCp1251Names) {
 }
 
 TEST_F(ReleaseFolder, ChecksumsOfUnchangedFilesAreTakenOverNotReadAgain) {
-  auto first = LoadRelease(folder_, "STUDENT", nullptr);
-  // Same size and time, other contents: only a fresh load sees it.
+  // The previous load's checksum is marked: a reload that takes it over
+  // shows the mark, one that reads the file shows its real checksum.
+  std::shared_ptr<Release> first = std::make_shared<Release>(*LoadRelease(folder_, "STUDENT", nullptr));
+  first->files[2].crc = 0x12345678;
+  EXPECT_EQ(LoadRelease(folder_, "STUDENT", first.get())->files[2].crc, 0x12345678u);
+  // Same size and time, other contents written in place: the status-change
+  // time tells.
   Sneak("files/readme.txt", "READ ME");
-  EXPECT_EQ(LoadRelease(folder_, "STUDENT", first.get())->files[2].crc, Crc("read me"));
-  EXPECT_EQ(LoadRelease(folder_, "STUDENT", nullptr)->files[2].crc, Crc("READ ME"));
+  EXPECT_EQ(LoadRelease(folder_, "STUDENT", first.get())->files[2].crc, Crc("READ ME"));
+  // A copy that keeps size and times (cp -p, rsync -t) moved into place:
+  // another inode.
+  first = std::make_shared<Release>(*LoadRelease(folder_, "STUDENT", nullptr));
+  first->files[2].crc = 0x12345678;
+  const std::string path = folder_ + "/files/readme.txt";
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  WriteAll(path + ".new", "Read Me");
+  timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, (path + ".new").c_str(), times, 0), 0);
+  fs::rename(path + ".new", path);
+  EXPECT_EQ(LoadRelease(folder_, "STUDENT", first.get())->files[2].crc, Crc("Read Me"));
   // A change of size is always seen.
   Put("files/readme.txt", "read me again");
   EXPECT_EQ(LoadRelease(folder_, "STUDENT", first.get())->files[2].crc, Crc("read me again"));
+}
+
+TEST_F(ReleaseFolder, ANameWithAControlCharacterIsLeftOut) {
+  Put("files/Bin/new\nline.dll", "x");
+  auto release = LoadRelease(folder_, "STUDENT", nullptr);
+  for (const ReferenceFile& f : release->files) EXPECT_EQ(f.path.find('\n'), std::string::npos) << f.path;
+  std::string warnings;
+  for (const std::string& w : release->warnings) warnings += w + "\n";
+  EXPECT_NE(warnings.find("Bin\\new\\x0Aline.dll: a control character in the name, left out"), std::string::npos)
+      << warnings;
+}
+
+TEST_F(ReleaseFolder, AnEntryOfTheReleasesFolderThatCannotBeReadIsLeftOutNotFatal) {
+  const std::string root = dir_.Path().string();
+  ASSERT_EQ(symlink("loop", (root + "/loop").c_str()), 0);  // a symlink loop
+  std::vector<std::string> reports;
+  ReleaseStore store(root, [&](const std::string& line) { reports.push_back(line); });
+  store.Refresh();
+  EXPECT_NE(store.Find("STUDENT"), nullptr);
+  std::string all;
+  for (const std::string& r : reports) all += r + "\n";
+  EXPECT_NE(all.find("releases: loop: "), std::string::npos) << all;
 }
 
 TEST_F(ReleaseFolder, OfNamesDifferingOnlyInLetterCaseOneIsServed) {

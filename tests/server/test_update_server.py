@@ -163,10 +163,19 @@ def test_sigterm_stops_cleanly_after_the_grace_period(server):
     s = server("--grace", "1")
     lingering = socket.create_connection((s.address, s.port))
     lingering.sendall(int32(1))
+    # A client that has read its whole verdict and keeps the connection open.
+    served = socket.create_connection((s.address, s.port))
+    served.sendall(opening(PROTOCOL_ID))
+    reader = Reader(lambda: served.recv(65536))
+    reader.text()
+    served.sendall(inventory("STUDENT", "petrov", (), ()))
+    reader.lists()
     time.sleep(0.2)
     started = time.monotonic()
     assert s.stop() == 0
     assert time.monotonic() - started < 10
     s.wait_for_log('result=failed reason="server stopped"')
+    assert any("petrov" in l and "result=ok" in l for l in s.log().splitlines())
     assert s.log().rstrip().endswith("stopped")
     lingering.close()
+    served.close()
