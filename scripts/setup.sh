@@ -8,7 +8,7 @@ source "$(dirname "$0")/env.sh"
 packages=(cmake make g++ googletest libbenchmark-dev
           wine wine32:i386 wine64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
           xvfb imagemagick locales python3-pytest python3-pyftpdlib vsftpd
-          iproute2 x11-utils fonts-paratype)
+          iproute2 x11-utils fonts-paratype clang-14 libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: the layer check of the includes,
 # native unit tests (with ASan and UBSan), the reference update server's
-# tests, the Windows tests under Wine, and the end-to-end tests of the real
+# tests, a brief run of every fuzz target, the Windows tests under Wine, and the end-to-end tests of the real
 # exe in a private network namespace. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +18,9 @@ ctest --preset native
 # The reference update server as a program, on loopback (native build, with
 # the sanitizers).
 unshare -n bash -c 'ip link set lo up && /usr/bin/python3 -m pytest -p no:cacheprovider -q tests/server'
+# Every parser that takes bytes from a network or a file, fuzzed briefly
+# (scripts/fuzz.sh SECONDS runs them longer).
+bash scripts/fuzz.sh "${ULMAR_FUZZ_SECONDS:-30}"
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows

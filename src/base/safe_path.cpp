@@ -27,7 +27,10 @@ std::optional<std::string> UnsafePathReason(const std::string& path) {
     size_t end = path.find_first_of("\\/", start);
     if (end == std::string::npos) end = path.size();
     std::string component = path.substr(start, end - start);
-    if (component == "..") return "Недопустимый путь \"" + path + "\": выход за пределы папки установки";
+    // Windows drops a name's trailing spaces: ".. " is ".." to it.
+    std::string trimmed = component;
+    while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+    if (trimmed == "..") return "Недопустимый путь \"" + path + "\": выход за пределы папки установки";
     if (IsDeviceName(component)) return "Недопустимый путь \"" + path + "\": имя устройства";
     start = end + 1;
   }

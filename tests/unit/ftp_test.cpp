@@ -221,7 +221,7 @@ TEST(SafePath, ServerPathsStayInsideTheInstallation) {
     EXPECT_FALSE(UnsafePathReason(ok)) << ok;
   }
   for (const char* bad : {"..\\outside.txt", "a\\..\\..\\x", "a/../x", "C:\\windows\\win.ini", "x.txt:stream",
-                          "CON", "con.d\\x", "bin\\nul.txt", "LPT1", "com9.log", "a\\\x01.txt", ".."}) {
+                          "CON", "con.d\\x", "bin\\nul.txt", "LPT1", "com9.log", "a\\\x01.txt", "..", ".. \\x.dll", "Bin\\..   "}) {
     EXPECT_TRUE(UnsafePathReason(bad)) << bad;
   }
 }
