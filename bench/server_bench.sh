@@ -46,7 +46,8 @@ seconds="${ULMAR_LOAD_SECONDS:-10}"
 for clients in 1 100 1000; do
   log="$work/server-$clients.log"
   rm -f "$log"
-  "$server" --releases "$work/releases" --listen 127.0.0.1:8090 --log "$log" --rescan 60 &
+  # Every simulated workstation comes from 127.0.0.1: no cap per address.
+  "$server" --releases "$work/releases" --listen 127.0.0.1:8090 --log "$log" --rescan 60 --per-peer 1000000 &
   pid=$!
   for _ in $(seq 100); do grep -q listening "$log" 2>/dev/null && break; sleep 0.05; done
   idle=$(awk '/VmRSS/ {print $2}' /proc/$pid/status)

@@ -67,7 +67,11 @@ std::string ClientConversation::ConnectionBroke() const {
 }
 
 std::optional<std::string> ClientConversation::Overstayed(Clock::time_point now, std::chrono::seconds idle,
-                                                          std::chrono::seconds whole) const {
+                                                          std::chrono::seconds whole,
+                                                          std::chrono::seconds identity) const {
+  if (!user_ && now - started_ > identity) {
+    return Failed("no opening and identity within " + std::to_string(identity.count()) + " s");
+  }
   if (now - last_progress_ > idle) {
     return phase_ == Phase::Waiting ? "ok" : Failed("idle for " + std::to_string(idle.count()) + " s");
   }

@@ -52,8 +52,9 @@ class ClientConversation final : public InventorySink {
   std::string ConnectionBroke() const;
   // The result to close with when nothing moved for longer than idle or
   // the conversation lasted longer than whole; nothing while it may go on.
+  // A client that has not sent its identity within identity is closed too.
   std::optional<std::string> Overstayed(Clock::time_point now, std::chrono::seconds idle,
-                                        std::chrono::seconds whole) const;
+                                        std::chrono::seconds whole, std::chrono::seconds identity) const;
 
   // The conversation's one log line.
   std::string LogLine(const std::string& result) const;

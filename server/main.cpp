@@ -34,7 +34,9 @@ constexpr char kUsage[] =
     "  --max-sources N       largest data-source count accepted (default 10000)\n"
     "  --max-inventory-mib N largest inventory accepted, in MiB (default 64)\n"
     "  --rescan S            seconds between looks at the releases for changes (default 5)\n"
-    "  --grace S             seconds in-flight conversations get after SIGTERM (default 10)\n";
+    "  --grace S             seconds in-flight conversations get after SIGTERM (default 10)\n"
+    "  --per-peer N          conversations one address may hold at once (default 32)\n"
+    "  --identity-limit S    seconds a client has for its opening and identity (default 15)\n";
 
 [[noreturn]] void Usage(const std::string& why) {
   std::fprintf(stderr, "ulmar-update-server: %s\n%s", why.c_str(), kUsage);
@@ -99,6 +101,10 @@ Options ParseOptions(int argc, char** argv) {
       options.rescan_s = Number(value, "--rescan", 1, 86400);
     } else if (option == "--grace") {
       server.grace_s = Number(value, "--grace", 0, 3600);
+    } else if (option == "--per-peer") {
+      server.per_peer_limit = Number(value, "--per-peer", 1, 1000000);
+    } else if (option == "--identity-limit") {
+      server.identity_limit_s = Number(value, "--identity-limit", 1, 3600);
     } else {
       Usage("unknown option " + option);
     }

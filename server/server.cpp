@@ -14,8 +14,10 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "client_conversation.h"
@@ -30,13 +32,44 @@ std::string PeerName(const sockaddr_in& address) {
   return std::string(ip) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
-// A client's socket and the conversation over it.
+// How many conversations each client address holds, across the workers.
+class PeerCounts {
+ public:
+  explicit PeerCounts(int limit) : limit_(limit) {}
+  // False when the address holds its limit already.
+  bool Take(uint32_t address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int& count = counts_[address];
+    if (count >= limit_) return false;
+    ++count;
+    return true;
+  }
+  void Give(uint32_t address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = counts_.find(address);
+    if (it != counts_.end() && --it->second <= 0) counts_.erase(it);
+  }
+
+ private:
+  const int limit_;
+  std::mutex mutex_;
+  std::unordered_map<uint32_t, int> counts_;
+};
+
+// A client's socket and the conversation over it; its address's slot is
+// given back with it.
 struct Connection {
-  Connection(int fd, std::string peer, ReleaseStore& releases, const ConversationLimits& limits)
-      : fd(fd), conversation(std::move(peer), releases, limits) {}
-  ~Connection() { ::close(fd); }
+  Connection(int fd, uint32_t address, std::string peer, ReleaseStore& releases, const ConversationLimits& limits,
+             PeerCounts& peers)
+      : fd(fd), address(address), peers(peers), conversation(std::move(peer), releases, limits) {}
+  ~Connection() {
+    ::close(fd);
+    peers.Give(address);
+  }
 
   int fd;
+  uint32_t address;
+  PeerCounts& peers;
   ClientConversation conversation;
 };
 
@@ -46,8 +79,8 @@ struct Connection {
 class Worker {
  public:
   Worker(const ServerOptions& options, ReleaseStore& releases, ServerLog& log, int listener, int stop_event,
-         int capacity)
-      : options_(options), releases_(releases), log_(log), listener_(listener), capacity_(capacity) {
+         int capacity, PeerCounts& peers)
+      : options_(options), releases_(releases), log_(log), peers_(peers), listener_(listener), capacity_(capacity) {
     loop_.Add(stop_event, EPOLLIN, [this, stop_event](uint32_t) { BeginStop(stop_event); });
     ListenerOn(true);
     loop_.Every(std::chrono::seconds(1), [this] { Sweep(); });
@@ -103,7 +136,16 @@ class Worker {
       }
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      auto connection = std::make_unique<Connection>(fd, PeerName(address), releases_, options_.limits);
+      if (!peers_.Take(address.sin_addr.s_addr)) {
+        // One host may not take every slot: refused at once, with its line.
+        ClientConversation refused(PeerName(address), releases_, options_.limits);
+        log_.Write(refused.LogLine(Failed("more than " + std::to_string(options_.per_peer_limit) +
+                                          " conversations from this address at once")));
+        ::close(fd);
+        continue;
+      }
+      auto connection =
+          std::make_unique<Connection>(fd, address.sin_addr.s_addr, PeerName(address), releases_, options_.limits, peers_);
       Connection* c = connection.get();
       loop_.Add(fd, EPOLLIN, [this, c](uint32_t events) { Serve(*c, events); });
       connections_.emplace(fd, std::move(connection));
@@ -164,7 +206,8 @@ class Worker {
     std::vector<std::pair<Connection*, std::string>> expired;
     for (auto& [fd, c] : connections_) {
       auto result = c->conversation.Overstayed(now, std::chrono::seconds(options_.idle_limit_s),
-                                               std::chrono::seconds(options_.conversation_limit_s));
+                                               std::chrono::seconds(options_.conversation_limit_s),
+                                               std::chrono::seconds(options_.identity_limit_s));
       if (result) expired.emplace_back(c.get(), std::move(*result));
     }
     for (auto& [c, result] : expired) Close(*c, result);
@@ -174,6 +217,7 @@ class Worker {
   const ServerOptions& options_;
   ReleaseStore& releases_;
   ServerLog& log_;
+  PeerCounts& peers_;
   int listener_;
   int capacity_;
   bool stopping_ = false;
@@ -219,10 +263,11 @@ void UpdateServer::Run() {
   int capacity = std::max(1, options_.max_connections / threads);
   std::vector<std::thread> workers;
   std::vector<std::string> errors(threads);
+  PeerCounts peers(std::max(1, options_.per_peer_limit));
   for (int i = 0; i < threads; ++i) {
-    workers.emplace_back([this, capacity, i, &errors] {
+    workers.emplace_back([this, capacity, i, &errors, &peers] {
       try {
-        Worker(options_, releases_, log_, listener_, stop_event_, capacity).Run();
+        Worker(options_, releases_, log_, listener_, stop_event_, capacity, peers).Run();
       } catch (const std::exception& e) {
         errors[i] = e.what();
         Stop();

@@ -26,6 +26,13 @@ struct ServerOptions {
   int idle_limit_s = 300;
   int conversation_limit_s = 900;
   int grace_s = 10;
+  // Conversations one address may hold at once (a workstation holds one;
+  // a misbehaving host must not take every slot), and the seconds a client
+  // has for its opening and identity (it sends them before anything else,
+  // so a connection that trickles bytes cannot hold a slot until the idle
+  // and whole-conversation limits).
+  int per_peer_limit = 32;
+  int identity_limit_s = 15;
   ConversationLimits limits;
 };
 

@@ -138,6 +138,48 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
     assert s.process.poll() is None
 
 
+def test_one_address_holds_a_few_slots_and_a_trickling_client_loses_its_slot(server):
+    # One worker: connections are taken in the order they came.
+    s = server("--per-peer", "2", "--identity-limit", "1", "--threads", "1")
+    # A client that trickles its opening, a byte now and then, is never idle
+    # but never gets to its identity: closed at the identity limit.
+    trickler = socket.create_connection((s.address, s.port))
+    closed = threading.Event()
+
+    def trickle():
+        try:
+            for byte in opening():
+                trickler.sendall(bytes([byte]))
+                if closed.wait(0.3):
+                    return
+        except OSError:
+            pass
+
+    threading.Thread(target=trickle, daemon=True).start()
+    # The second is certainly being served once it has the server's answer.
+    second = socket.create_connection((s.address, s.port))
+    second.sendall(opening())
+    second.settimeout(10)
+    assert Reader(lambda: second.recv(65536)).line() == PROTOCOL_ID
+    third = socket.create_connection((s.address, s.port))
+    third.settimeout(10)
+    assert third.recv(100) == b""  # the address holds its two slots
+    s.wait_for_log('result=failed reason="more than 2 conversations from this address at once"')
+    trickler.settimeout(10)
+    try:
+        while trickler.recv(100):
+            pass
+    except ConnectionResetError:
+        pass
+    closed.set()
+    s.wait_for_log('result=failed reason="no opening and identity within 1 s"')
+    # Slots given back: a whole conversation goes through.
+    second.close()
+    assert converse(s.address, s.port)[0] == PROTOCOL_ID.decode()
+    trickler.close()
+    third.close()
+
+
 def test_a_client_silent_past_the_idle_limit_is_closed(server):
     s = server("--idle-limit", "1")
     silent = socket.create_connection((s.address, s.port))
