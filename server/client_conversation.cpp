@@ -11,16 +11,33 @@ namespace ulmar::server {
 
 std::string Failed(const std::string& reason) { return "failed reason=" + Quoted(reason); }
 
-ClientConversation::ClientConversation(std::string peer, ReleaseStore& releases, const ConversationLimits& limits)
-    : peer_(std::move(peer)), started_(Clock::now()), last_progress_(started_), releases_(releases),
-      reader_(*this, limits) {}
+bool ReplyBudget::Take(size_t count) {
+  size_t used = used_.load();
+  do {
+    if (count > limit_ || used > limit_ - count) return false;
+  } while (!used_.compare_exchange_weak(used, used + count));
+  return true;
+}
+
+ClientConversation::ClientConversation(std::string peer, ReleaseStore& releases, const ConversationLimits& limits,
+                                       ReplyBudget* budget)
+    : peer_(std::move(peer)),
+      started_(Clock::now()),
+      last_progress_(started_),
+      releases_(releases),
+      reader_(*this, limits),
+      budget_(budget) {}
+
+ClientConversation::~ClientConversation() {
+  if (budget_ && budgeted_) budget_->Give(budgeted_);
+}
 
 void ClientConversation::NextPhase() {
   switch (phase_) {
     case Phase::Reading:
       // The inventory is complete and the verdict queued behind the answer
       // to the opening.
-      if (lists_) phase_ = Phase::Answering;
+      if (counts_) phase_ = Phase::Answering;
       break;
     case Phase::Answering:
       if (pending_.empty()) phase_ = Phase::Waiting;
@@ -41,8 +58,21 @@ bool ClientConversation::Receive(std::string_view bytes) {
     case InventoryReader::Result::Done:
       break;
   }
-  lists_ = builder_->Finish();
-  pending_ += wire::EncodeServerLists(*lists_);
+  {
+    ServerLists lists = builder_->Finish();
+    builder_.reset();
+    std::string reply = wire::EncodeServerLists(lists);
+    if (budget_) {
+      if (!budget_->Take(reply.size())) {
+        failure_ = "the server holds too many unsent replies";
+        return false;
+      }
+      budgeted_ = reply.size();
+    }
+    counts_ = VerdictCounts{lists.FtpServers.size(), lists.ForeignFiles.size(), lists.NewDataSources.size(),
+                            lists.FilesToDelete.size(), lists.UpdateCount};
+    pending_ += reply;
+  }
   NextPhase();
   return true;
 }
@@ -52,7 +82,12 @@ void ClientConversation::Sent(size_t count) {
   sent_ += count;
   if (sent_ == pending_.size()) {
     pending_.clear();
+    pending_.shrink_to_fit();
     sent_ = 0;
+    if (budget_ && counts_ && budgeted_) {
+      budget_->Give(budgeted_);
+      budgeted_ = 0;
+    }
   }
   NextPhase();
 }
@@ -86,12 +121,10 @@ std::string ClientConversation::LogLine(const std::string& result) const {
   line += " user=" + (user_ ? Quoted(*user_) : std::string("-"));
   line += " files=" + (file_count_ ? std::to_string(*file_count_) : std::string("-"));
   line += " sources=" + (source_count_ ? std::to_string(*source_count_) : std::string("-"));
-  if (lists_) {
-    line += " ftp=" + std::to_string(lists_->FtpServers.size()) +
-            " foreign=" + std::to_string(lists_->ForeignFiles.size()) +
-            " update=" + std::to_string(lists_->UpdateCount) +
-            " new_sources=" + std::to_string(lists_->NewDataSources.size()) +
-            " delete=" + std::to_string(lists_->FilesToDelete.size());
+  if (counts_) {
+    line += " ftp=" + std::to_string(counts_->ftp) + " foreign=" + std::to_string(counts_->foreign) +
+            " update=" + std::to_string(counts_->update) + " new_sources=" + std::to_string(counts_->new_sources) +
+            " delete=" + std::to_string(counts_->deletions);
   }
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
   return line + " ms=" + std::to_string(ms) + " result=" + result;

@@ -11,6 +11,7 @@
 // with, which depends on the phase it ended in.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -29,18 +30,40 @@ using Clock = std::chrono::steady_clock;
 // The log line's result of a conversation that failed.
 std::string Failed(const std::string& reason);
 
+// The reply bytes that all conversations hold unsent, bounded across the
+// workers: clients that never read their replies (each may be owed some
+// 64 MiB of foreign names) cannot make the server hold without limit.
+class ReplyBudget {
+ public:
+  explicit ReplyBudget(size_t limit) : limit_(limit) {}
+  // False, taking nothing, when count more would pass the limit.
+  bool Take(size_t count);
+  void Give(size_t count) { used_ -= count; }
+  size_t used() const { return used_; }
+
+ private:
+  const size_t limit_;
+  std::atomic<size_t> used_{0};
+};
+
 class ClientConversation final : public InventorySink {
  public:
   enum class Phase { Reading, Answering, Waiting };
 
-  ClientConversation(std::string peer, ReleaseStore& releases, const ConversationLimits& limits);
+  // The budget, when given, is not owned; each reply is taken from it until
+  // it has been sent.
+  ClientConversation(std::string peer, ReleaseStore& releases, const ConversationLimits& limits,
+                     ReplyBudget* budget = nullptr);
+  ~ClientConversation();
+  ClientConversation(const ClientConversation&) = delete;
+  ClientConversation& operator=(const ClientConversation&) = delete;
 
   Phase phase() const { return phase_; }
 
   // Takes bytes received from the client; false when the conversation
   // failed (failure() says why). Bytes after the inventory are ignored.
   bool Receive(std::string_view bytes);
-  const std::string& failure() const { return reader_.failure(); }
+  const std::string& failure() const { return failure_.empty() ? reader_.failure() : failure_; }
 
   // The bytes still to send, and how many of them went out.
   std::string_view Outgoing() const { return std::string_view(pending_).substr(sent_); }
@@ -80,7 +103,16 @@ class ClientConversation final : public InventorySink {
   ReleaseStore& releases_;
   InventoryReader reader_;
   std::optional<VerdictBuilder> builder_;
-  std::optional<ServerLists> lists_;
+  // Of the verdict only its counts are kept, for the log line; its names
+  // leave with the encoded reply.
+  struct VerdictCounts {
+    size_t ftp = 0, foreign = 0, new_sources = 0, deletions = 0;
+    int32_t update = 0;
+  };
+  std::optional<VerdictCounts> counts_;
+  ReplyBudget* budget_;
+  size_t budgeted_ = 0;  // of the budget, held by this conversation's reply
+  std::string failure_;
   std::optional<std::string> protocol_id_, suite_, user_;
   std::optional<int32_t> file_count_, source_count_;
 };

@@ -36,7 +36,8 @@ constexpr char kUsage[] =
     "  --rescan S            seconds between looks at the releases for changes (default 5)\n"
     "  --grace S             seconds in-flight conversations get after SIGTERM (default 10)\n"
     "  --per-peer N          conversations one address may hold at once (default 32)\n"
-    "  --identity-limit S    seconds a client has for its opening and identity (default 15)\n";
+    "  --identity-limit S    seconds a client has for its opening and identity (default 15)\n"
+    "  --max-unsent-mib N    reply bytes all conversations may hold unsent (default 256)\n";
 
 [[noreturn]] void Usage(const std::string& why) {
   std::fprintf(stderr, "ulmar-update-server: %s\n%s", why.c_str(), kUsage);
@@ -105,6 +106,8 @@ Options ParseOptions(int argc, char** argv) {
       server.per_peer_limit = Number(value, "--per-peer", 1, 1000000);
     } else if (option == "--identity-limit") {
       server.identity_limit_s = Number(value, "--identity-limit", 1, 3600);
+    } else if (option == "--max-unsent-mib") {
+      server.max_unsent_reply_bytes = static_cast<size_t>(Number(value, "--max-unsent-mib", 1, 65536)) << 20;
     } else {
       Usage("unknown option " + option);
     }

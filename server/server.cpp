@@ -60,8 +60,8 @@ class PeerCounts {
 // given back with it.
 struct Connection {
   Connection(int fd, uint32_t address, std::string peer, ReleaseStore& releases, const ConversationLimits& limits,
-             PeerCounts& peers)
-      : fd(fd), address(address), peers(peers), conversation(std::move(peer), releases, limits) {}
+             PeerCounts& peers, ReplyBudget& budget)
+      : fd(fd), address(address), peers(peers), conversation(std::move(peer), releases, limits, &budget) {}
   ~Connection() {
     ::close(fd);
     peers.Give(address);
@@ -79,8 +79,14 @@ struct Connection {
 class Worker {
  public:
   Worker(const ServerOptions& options, ReleaseStore& releases, ServerLog& log, int listener, int stop_event,
-         int capacity, PeerCounts& peers)
-      : options_(options), releases_(releases), log_(log), peers_(peers), listener_(listener), capacity_(capacity) {
+         int capacity, PeerCounts& peers, ReplyBudget& budget)
+      : options_(options),
+        releases_(releases),
+        log_(log),
+        peers_(peers),
+        budget_(budget),
+        listener_(listener),
+        capacity_(capacity) {
     loop_.Add(stop_event, EPOLLIN, [this, stop_event](uint32_t) { BeginStop(stop_event); });
     ListenerOn(true);
     loop_.Every(std::chrono::seconds(1), [this] { Sweep(); });
@@ -145,7 +151,8 @@ class Worker {
         continue;
       }
       auto connection =
-          std::make_unique<Connection>(fd, address.sin_addr.s_addr, PeerName(address), releases_, options_.limits, peers_);
+          std::make_unique<Connection>(fd, address.sin_addr.s_addr, PeerName(address), releases_, options_.limits, peers_,
+                                       budget_);
       Connection* c = connection.get();
       loop_.Add(fd, EPOLLIN, [this, c](uint32_t events) { Serve(*c, events); });
       connections_.emplace(fd, std::move(connection));
@@ -218,6 +225,7 @@ class Worker {
   ReleaseStore& releases_;
   ServerLog& log_;
   PeerCounts& peers_;
+  ReplyBudget& budget_;
   int listener_;
   int capacity_;
   bool stopping_ = false;
@@ -264,10 +272,11 @@ void UpdateServer::Run() {
   std::vector<std::thread> workers;
   std::vector<std::string> errors(threads);
   PeerCounts peers(std::max(1, options_.per_peer_limit));
+  ReplyBudget budget(options_.max_unsent_reply_bytes);
   for (int i = 0; i < threads; ++i) {
-    workers.emplace_back([this, capacity, i, &errors, &peers] {
+    workers.emplace_back([this, capacity, i, &errors, &peers, &budget] {
       try {
-        Worker(options_, releases_, log_, listener_, stop_event_, capacity, peers).Run();
+        Worker(options_, releases_, log_, listener_, stop_event_, capacity, peers, budget).Run();
       } catch (const std::exception& e) {
         errors[i] = e.what();
         Stop();

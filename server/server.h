@@ -33,6 +33,10 @@ struct ServerOptions {
   // and whole-conversation limits).
   int per_peer_limit = 32;
   int identity_limit_s = 15;
+  // The reply bytes all conversations may hold unsent; a conversation whose
+  // reply would pass it is closed with a reason (its client tries again at
+  // its next log-on).
+  size_t max_unsent_reply_bytes = 256u << 20;
   ConversationLimits limits;
 };
 
