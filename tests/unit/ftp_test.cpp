@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+#include <functional>
+
 #include "apply/download.h"
 #include "apply/partial_file.h"
 #include "base/partial_file.h"
@@ -236,34 +238,54 @@ using testing::ScriptedPeer;
 
 using testing::ShortLimits;
 
+// An FTP server's side of a log-in without a password, up to SYST's reply.
+std::vector<ScriptedPeer::Step> LoginScript() {
+  using P = ScriptedPeer;
+  return {P::Send("220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"),    P::ReceiveLines(1),
+          P::Send("211 no features\r\n"), P::ReceiveLines(1), P::Send("200 Type set\r\n"), P::ReceiveLines(1),
+          P::Send("215 UNIX\r\n")};
+}
+std::vector<ScriptedPeer::Step> Then(std::vector<ScriptedPeer::Step> first, std::vector<ScriptedPeer::Step> more) {
+  first.insert(first.end(), more.begin(), more.end());
+  return first;
+}
+std::string PasvReply(int a, int b, int c, int d, uint16_t port) {
+  return "227 Entering Passive Mode (" + std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) + "," +
+         std::to_string(d) + "," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ").\r\n";
+}
+// The text of the FtpError that action raises.
+std::string FtpFailure(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const FtpError& e) {
+    return e.Message();
+  }
+  return "no FTP failure";
+}
+
+// What a retrieval hands over.
+struct Collect : ByteSink {
+  std::string bytes;
+  void Write(std::string_view b) override { bytes += b; }
+};
+
 TEST(FtpClientTest, AServerThatNeverAnswersFailsTheConnectAndClosesIt) {
   // Accepts, then never says a word until the client gives up.
   ScriptedPeer peer({ScriptedPeer::ReceiveAll()});
   FtpClient ftp(nullptr, nullptr, ShortLimits());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
   ftp.UsePort(peer.Port());
-  try {
-    ftp.Connect();
-    FAIL() << "connected";
-  } catch (const FtpError& e) {
-    EXPECT_EQ(e.Message(), "Read timed out.");
-  }
+  EXPECT_EQ(FtpFailure([&] { ftp.Connect(); }), "Read timed out.");
   EXPECT_FALSE(ftp.Connected());
 }
 
 TEST(FtpClientTest, TheDataConnectionGoesToTheControlConnectionsHostWhateverPasvNames) {
   using P = ScriptedPeer;
   P data({P::Send("the file"), P::Close()});
-  const std::string pasv = "227 Entering Passive Mode (127,0,0,2," + std::to_string(data.Port() / 256) + "," +
-                           std::to_string(data.Port() % 256) + ").\r\n";
-  P control({P::Send("220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"), P::ReceiveLines(1),
-             P::Send("211 no features\r\n"), P::ReceiveLines(1), P::Send("200 Type set\r\n"), P::ReceiveLines(1),
-             P::Send("215 UNIX\r\n"), P::ReceiveLines(1), P::Send(pasv), P::ReceiveLines(1),
-             P::Send("150 Opening\r\n"), P::UntilClientWaits(), P::Send("226 Done\r\n"), P::ReceiveAll()});
-  struct Collect : ByteSink {
-    std::string bytes;
-    void Write(std::string_view b) override { bytes += b; }
-  } sink;
+  P control(Then(LoginScript(), {P::ReceiveLines(1), P::Send(PasvReply(127, 0, 0, 2, data.Port())), P::ReceiveLines(1),
+                                 P::Send("150 Opening\r\n"), P::UntilClientWaits(), P::Send("226 Done\r\n"),
+                                 P::ReceiveAll()}));
+  Collect sink;
   Heartbeat waits([&] { control.ClientWaits(); });
   FtpClient ftp(&waits, nullptr, ShortLimits());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
@@ -279,18 +301,11 @@ TEST(FtpClientTest, AMirrorWithAnOversizedGreetingDoesNotSpoilTheNext) {
   std::string endless = "220-hello\r\n";
   while (endless.size() < FtpReplyParser::kMaxReplySize + 100) endless += "220-more of the greeting\r\n";
   P bad({P::Send(endless), P::ReceiveAll()});
-  P good({P::Send("220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"), P::ReceiveLines(1),
-          P::Send("211 no features\r\n"), P::ReceiveLines(1), P::Send("200 Type set\r\n"), P::ReceiveLines(1),
-          P::Send("215 UNIX\r\n"), P::ReceiveAll()});
+  P good(Then(LoginScript(), {P::ReceiveAll()}));
   FtpClient ftp(nullptr, nullptr, ShortLimits());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
   ftp.UsePort(bad.Port());
-  try {
-    ftp.Connect();
-    FAIL() << "connected";
-  } catch (const FtpError& e) {
-    EXPECT_EQ(e.Message(), "Reply too long.");
-  }
+  EXPECT_EQ(FtpFailure([&] { ftp.Connect(); }), "Reply too long.");
   ftp.UsePort(good.Port());
   ftp.Connect();
   EXPECT_TRUE(ftp.Connected());
@@ -318,12 +333,7 @@ TEST(FtpClientTest, AReplyTrickledByteByByteIsBoundByOneLimitForTheWholeReply) {
   FtpClient ftp(&waits, &log, ShortLimits());
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
   ftp.UsePort(trickle.Port());
-  try {
-    ftp.Connect();
-    FAIL() << "connected";
-  } catch (const FtpError& e) {
-    EXPECT_EQ(e.Message(), "Read timed out.");
-  }
+  EXPECT_EQ(FtpFailure([&] { ftp.Connect(); }), "Read timed out.");
   const std::string traffic = testing::ReadAll(dir.File("ftp.log"));
   size_t chunks = 0;
   for (size_t at = traffic.find("Recv"); at != std::string::npos; at = traffic.find("Recv", at + 1)) ++chunks;
@@ -341,16 +351,9 @@ TEST(FtpClientTest, ATransferThatOnlyTricklesFailsAsBroken) {
     trickle.push_back(P::UntilClientWaits());
   }
   P data(trickle);
-  const std::string pasv = "227 Entering Passive Mode (127,0,0,1," + std::to_string(data.Port() / 256) + "," +
-                           std::to_string(data.Port() % 256) + ").\r\n";
-  P control({P::Send("220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"), P::ReceiveLines(1),
-             P::Send("211 no features\r\n"), P::ReceiveLines(1), P::Send("200 Type set\r\n"), P::ReceiveLines(1),
-             P::Send("215 UNIX\r\n"), P::ReceiveLines(1), P::Send(pasv), P::ReceiveLines(1),
-             P::Send("150 Opening\r\n"), P::ReceiveAll()});
-  struct Collect : ByteSink {
-    std::string bytes;
-    void Write(std::string_view b) override { bytes += b; }
-  } sink;
+  P control(Then(LoginScript(), {P::ReceiveLines(1), P::Send(PasvReply(127, 0, 0, 1, data.Port())), P::ReceiveLines(1),
+                                 P::Send("150 Opening\r\n"), P::ReceiveAll()}));
+  Collect sink;
   Heartbeat waits([&] { data.ClientWaits(); });
   NetworkLimits limits = ShortLimits();
   limits.transfer_floor_window_ms = 300;
@@ -359,12 +362,7 @@ TEST(FtpClientTest, ATransferThatOnlyTricklesFailsAsBroken) {
   ftp.SetLogin("127.0.0.1", "repl", "kestrel");
   ftp.UsePort(control.Port());
   ftp.Connect();
-  try {
-    ftp.Retrieve("x.dll", sink);
-    FAIL() << "retrieved";
-  } catch (const FtpError& e) {
-    EXPECT_EQ(e.Message(), "Transfer too slow.");
-  }
+  EXPECT_EQ(FtpFailure([&] { ftp.Retrieve("x.dll", sink); }), "Transfer too slow.");
   EXPECT_TRUE(sink.bytes.empty());  // nothing of it reached the file
 }
 
@@ -386,12 +384,7 @@ TEST(FtpClientTest, LoggedInAtUserNeedsNoPasswordAndARefusedLoginClosesTheConnec
                          ScriptedPeer::Send("331 password\r\n"), ScriptedPeer::ReceiveLines(1),
                          ScriptedPeer::Send("530 Login incorrect.\r\n"), ScriptedPeer::ReceiveAll()});
   ftp.UsePort(refusing.Port());
-  try {
-    ftp.Connect();
-    FAIL() << "logged in";
-  } catch (const FtpError& e) {
-    EXPECT_EQ(e.Message(), "Login incorrect.");
-  }
+  EXPECT_EQ(FtpFailure([&] { ftp.Connect(); }), "Login incorrect.");
   EXPECT_FALSE(ftp.Connected());
 }
 
