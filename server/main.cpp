@@ -37,7 +37,8 @@ constexpr char kUsage[] =
     "  --grace S             seconds in-flight conversations get after SIGTERM (default 10)\n"
     "  --per-peer N          conversations one address may hold at once (default 32)\n"
     "  --identity-limit S    seconds a client has for its opening and identity (default 15)\n"
-    "  --max-unsent-mib N    reply bytes all conversations may hold unsent (default 256)\n";
+    "  --max-unsent-mib N    reply bytes all conversations may hold unsent (default 256)\n"
+    "  --state DIR           keep the release files' checksums in DIR, so a restart serves at once\n";
 
 [[noreturn]] void Usage(const std::string& why) {
   std::fprintf(stderr, "ulmar-update-server: %s\n%s", why.c_str(), kUsage);
@@ -58,6 +59,7 @@ int Number(const char* text, const char* option, long low, long high) {
 struct Options {
   ServerOptions server;
   std::string releases_root;
+  std::string state_dir;  // empty: no checksum cache
   std::string log_path;  // empty: standard output
   int rescan_s = 5;
 };
@@ -106,6 +108,8 @@ Options ParseOptions(int argc, char** argv) {
       server.per_peer_limit = Number(value, "--per-peer", 1, 1000000);
     } else if (option == "--identity-limit") {
       server.identity_limit_s = Number(value, "--identity-limit", 1, 3600);
+    } else if (option == "--state") {
+      options.state_dir = value;
     } else if (option == "--max-unsent-mib") {
       server.max_unsent_reply_bytes = static_cast<size_t>(Number(value, "--max-unsent-mib", 1, 65536)) << 20;
     } else {
@@ -241,7 +245,9 @@ int main(int argc, char** argv) {
   RaiseFileLimit();
   const sigset_t signals = BlockSignals();
 
-  ReleaseStore releases(options.releases_root, [&log](const std::string& line) { log.Write(LogTime() + " " + line); });
+  ReleaseStore releases(
+      options.releases_root, [&log](const std::string& line) { log.Write(LogTime() + " " + line); },
+      options.state_dir.empty() ? std::string() : options.state_dir + "/checksums.cache");
   releases.Refresh();
   UpdateServer server(options.server, releases, log);
   if (!Listen(server, options, log)) return 1;

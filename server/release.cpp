@@ -221,7 +221,85 @@ std::shared_ptr<const Release> LoadRelease(const std::string& folder, const std:
   return release;
 }
 
-ReleaseStore::ReleaseStore(std::string root, Reporter report) : root_(std::move(root)), report_(std::move(report)) {}
+ReleaseStore::ReleaseStore(std::string root, Reporter report, std::string cache_path)
+    : root_(std::move(root)), report_(std::move(report)), cache_path_(std::move(cache_path)) {
+  ReadCache();
+}
+
+// One line per file: folder, path (both as hexadecimal bytes), checksum,
+// size, modification time, inode, status-change time. A line that does not
+// read is passed over: the file is then read again.
+void ReleaseStore::ReadCache() {
+  if (cache_path_.empty()) return;
+  std::ifstream in(cache_path_, std::ios::binary);
+  if (!in) return;
+  auto unhex = [](const std::string& hex, std::string* out) {
+    if (hex.size() % 2) return false;
+    out->clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+      unsigned value = 0;
+      if (std::sscanf(hex.c_str() + i, "%2x", &value) != 1) return false;
+      out->push_back(static_cast<char>(value));
+    }
+    return true;
+  };
+  std::map<std::string, std::shared_ptr<Release>> read;
+  std::string line;
+  size_t files = 0;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string folder_hex, path_hex, folder;
+    ReferenceFile file;
+    if (!(fields >> folder_hex >> path_hex >> file.crc >> file.size >> file.modified_ns >> file.inode >>
+          file.changed_ns) ||
+        !unhex(folder_hex, &folder) || !unhex(path_hex, &file.path)) {
+      continue;
+    }
+    std::shared_ptr<Release>& release = read[folder];
+    if (!release) release = std::make_shared<Release>();
+    release->files.push_back(std::move(file));
+    ++files;
+  }
+  for (auto& [folder, release] : read) {
+    IndexRelease(*release);
+    cached_[folder] = release;
+  }
+  if (files) report_("checksum cache: " + std::to_string(files) + " files of " + std::to_string(read.size()) + " releases");
+}
+
+void ReleaseStore::WriteCache() const {
+  if (cache_path_.empty()) return;
+  auto hex = [](const std::string& bytes) {
+    std::string out;
+    char two[3];
+    for (unsigned char c : bytes) {
+      std::snprintf(two, sizeof two, "%02x", c);
+      out += two;
+    }
+    return out;
+  };
+  // Written beside and moved over, so a crash never leaves half a cache.
+  const std::string partial = cache_path_ + ".new";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      report_("checksum cache: cannot write " + partial);
+      return;
+    }
+    for (const auto& [folder, entry] : by_folder_) {
+      if (!entry.release) continue;
+      for (const ReferenceFile& f : entry.release->files) {
+        out << hex(folder) << ' ' << hex(f.path) << ' ' << f.crc << ' ' << f.size << ' ' << f.modified_ns << ' '
+            << f.inode << ' ' << f.changed_ns << '\n';
+      }
+    }
+    if (!out.flush()) {
+      report_("checksum cache: cannot write " + partial);
+      return;
+    }
+  }
+  if (std::rename(partial.c_str(), cache_path_.c_str()) != 0) report_("checksum cache: cannot replace " + cache_path_);
+}
 
 void ReleaseStore::Refresh() {
   std::vector<std::string> folders;
@@ -254,12 +332,18 @@ void ReleaseStore::Refresh() {
     changed = true;
     const Release* previous = old != by_folder_.end() ? old->second.release.get() : nullptr;
     Entry entry{fingerprint, previous ? old->second.release : nullptr};
+    // At start, the checksums of the cache stand in for a previous version.
+    const Release* known = previous;
+    if (!known) {
+      auto cached = cached_.find(name);
+      if (cached != cached_.end()) known = cached->second.get();
+    }
     std::optional<std::string> suite = Utf8ToCp1251(name);
     if (!suite) {
       report_("release " + name + ": the folder's name cannot be spelled in code page 1251; not served");
     } else {
       try {
-        entry.release = LoadRelease(folder, *suite, previous);
+        entry.release = LoadRelease(folder, *suite, known);
         for (const std::string& w : entry.release->warnings) report_("release " + name + ": " + w);
         report_("release " + name + ": " + std::to_string(entry.release->files.size()) + " files, " +
                 std::to_string(entry.release->manifest.ftp_servers.size()) + " FTP servers, " +
@@ -279,6 +363,8 @@ void ReleaseStore::Refresh() {
   }
   by_folder_ = std::move(next);
   if (!changed) return;
+  cached_.clear();  // served from memory from now on
+  WriteCache();
 
   SuiteIndex by_suite;
   for (const auto& [name, entry] : by_folder_) {

@@ -89,7 +89,10 @@ uint64_t ReleaseFingerprint(const std::string& folder);
 class ReleaseStore {
  public:
   using Reporter = std::function<void(const std::string& utf8_line)>;
-  ReleaseStore(std::string root, Reporter report);
+  // cache_path, when given, keeps every release file's checksum with what
+  // it was computed from, so that a restart reads only files that changed
+  // meanwhile (checked by the same change test) and serves at once.
+  ReleaseStore(std::string root, Reporter report, std::string cache_path = "");
 
   // Looks at the root again: loads new and changed releases, drops the
   // ones whose folder is gone. A release that fails to load is reported
@@ -105,8 +108,15 @@ class ReleaseStore {
     std::shared_ptr<const Release> release;  // null when it never loaded
   };
 
+  // The checksum cache: read once at the first refresh, written after every
+  // refresh that changed something.
+  void ReadCache();
+  void WriteCache() const;
+
   std::string root_;
   Reporter report_;
+  std::string cache_path_;
+  std::map<std::string, std::shared_ptr<const Release>> cached_;  // by folder, from the cache file
   std::map<std::string, Entry> by_folder_;  // touched by Refresh only
   mutable std::mutex mutex_;
   using SuiteIndex = std::unordered_map<std::string, std::shared_ptr<const Release>, NoCaseHash, NoCaseEqual>;

@@ -19,6 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::U8;
 using ulmar::testing::TempDir;
+using ulmar::testing::ReadAll;
 using ulmar::testing::WriteAll;
 
 uint32_t Crc(const std::string& data) {
@@ -165,6 +166,47 @@ TEST_F(ReleaseFolder, TheStoreFindsSuitesInAnyCaseAndFollowsChanges) {
   fs::remove_all(folder_);
   store.Refresh();
   EXPECT_EQ(store.Find("STUDENT"), nullptr);
+}
+
+TEST_F(ReleaseFolder, ARestartTakesTheChecksumsOfUnchangedFilesFromTheCache) {
+  const std::string cache = dir_.File("checksums.cache");
+  const std::string root = dir_.Path().string();
+  auto quiet = [](const std::string&) {};
+  {
+    ReleaseStore store(root, quiet, cache);
+    store.Refresh();
+  }
+  // The cache's checksum of readme.txt is marked: a store that takes it over
+  // shows the mark, one that reads the file its real checksum.
+  std::string text = ReadAll(cache);
+  const std::string hex_path = "726561646d652e747874";  // readme.txt
+  size_t at = text.find(hex_path);
+  ASSERT_NE(at, std::string::npos) << text;
+  size_t crc_at = at + hex_path.size() + 1;
+  text.replace(crc_at, text.find(' ', crc_at) - crc_at, "305419896");  // 0x12345678
+  WriteAll(cache, text);
+  auto readme_crc = [&](ReleaseStore& store) {
+    auto release = store.Find("STUDENT");
+    return release->files[release->index.at("README.TXT")].crc;
+  };
+  {
+    std::vector<std::string> reports;
+    ReleaseStore store(root, [&](const std::string& l) { reports.push_back(l); }, cache);
+    store.Refresh();
+    EXPECT_EQ(readme_crc(store), 0x12345678u);
+    EXPECT_EQ(reports.front().rfind("checksum cache: ", 0), 0u) << reports.front();
+  }
+  Sneak("files/readme.txt", "READ ME");
+  {
+    ReleaseStore store(root, quiet, cache);
+    store.Refresh();
+    EXPECT_EQ(readme_crc(store), Crc("READ ME"));
+  }
+  // A cache that does not read is no cache.
+  WriteAll(cache, "nonsense\n");
+  ReleaseStore store(root, quiet, cache);
+  store.Refresh();
+  EXPECT_EQ(readme_crc(store), Crc("READ ME"));
 }
 
 }  // namespace
