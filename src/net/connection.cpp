@@ -102,8 +102,12 @@ void Connection::SetDeadline(int ms) { deadline_ = SteadyMilliseconds() + ms; }
 
 void Connection::WaitUntil(bool readable) {
   Clock::time_point start = Clock::now();
+  const char* timed_out = readable ? transport_text::kReadTimedOut : transport_text::kWriteTimedOut;
   for (;;) {
     if (!socket_.IsOpen()) throw TransportError(transport_text::kNotConnected);
+    // Checked before every wait, data or not: a peer that trickles faster
+    // than the waits' slices still meets the deadline.
+    if (deadline_ != 0 && SteadyMilliseconds() >= deadline_) throw TransportError(timed_out);
     int slice = Slice(limits_.wait_slice_ms);
     if (deadline_ != 0) {
       const int64_t left = deadline_ - SteadyMilliseconds();
@@ -112,10 +116,7 @@ void Connection::WaitUntil(bool readable) {
     bool ready = readable ? socket_.WaitReadable(slice) : socket_.WaitWritable(slice);
     if (ready) return;
     Tick(heartbeat_);
-    if (MillisecondsSince(start) >= limits_.inactivity_limit_ms ||
-        (deadline_ != 0 && SteadyMilliseconds() >= deadline_)) {
-      throw TransportError(readable ? transport_text::kReadTimedOut : transport_text::kWriteTimedOut);
-    }
+    if (MillisecondsSince(start) >= limits_.inactivity_limit_ms) throw TransportError(timed_out);
   }
 }
 
