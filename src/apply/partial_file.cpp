@@ -54,10 +54,15 @@ void PartialFile::FinishWriting() {
     }
     done = true;
   });
-  while (!done) {
-    const int due = heartbeat_ ? heartbeat_->MillisecondsUntilDue() : kPollMs;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(due, 1, kPollMs)));
-    Tick(heartbeat_);
+  try {
+    while (!done) {
+      const int due = heartbeat_ ? heartbeat_->MillisecondsUntilDue() : kPollMs;
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(due, 1, kPollMs)));
+      Tick(heartbeat_);
+    }
+  } catch (...) {
+    worker.join();  // whatever the window's handling raised, the worker ends first
+    throw;
   }
   worker.join();
   if (failure) std::rethrow_exception(failure);
