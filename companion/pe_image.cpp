@@ -7,7 +7,7 @@
 namespace ulmar {
 namespace {
 
-// Layouts from the PE/COFF specification: the DOS header's e_lfanew at 0x3C;
+// Layouts of the Windows executable format (PE/COFF, as Microsoft documents it): the DOS header's e_lfanew at 0x3C;
 // after the signature, the 20-byte file header (Machine, NumberOfSections
 // at +2, SizeOfOptionalHeader at +16); the optional header (Magic 0x10B for
 // PE32, SizeOfHeaders at +60, NumberOfRvaAndSizes at +92, the data

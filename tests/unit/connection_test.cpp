@@ -6,6 +6,7 @@
 
 #include "base/errors.h"
 #include "net/connection.h"
+#include "unit/failure_text.h"
 #include "unit/fake_clock.h"
 #include "unit/loopback.h"
 #include "unit/stepping_clock.h"
@@ -21,12 +22,7 @@ using testing::ScriptedPeer;
 using testing::ShortLimits;
 
 std::string TransportMessage(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const TransportError& e) {
-    return e.Message();
-  }
-  return "no transport error";
+  return testing::FailureText<TransportError>(action);
 }
 
 TEST(Connection, RefusedConnectRaisesTheRefusedText) {

@@ -19,6 +19,7 @@
 #include "base/safe_path.h"
 #include "base/errors.h"
 #include "base/heartbeat.h"
+#include "unit/failure_text.h"
 #include "unit/fake_clock.h"
 #include "unit/loopback.h"
 #include "unit/temp_dir.h"
@@ -254,14 +255,7 @@ std::string PasvReply(int a, int b, int c, int d, uint16_t port) {
          std::to_string(d) + "," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ").\r\n";
 }
 // The text of the FtpError that action raises.
-std::string FtpFailure(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const FtpError& e) {
-    return e.Message();
-  }
-  return "no FTP failure";
-}
+std::string FtpFailure(const std::function<void()>& action) { return testing::FailureText<FtpError>(action); }
 
 // What a retrieval hands over.
 struct Collect : ByteSink {

@@ -16,10 +16,14 @@
 namespace ulmar {
 namespace {
 
+// What a box shows, read back from its controls.
 struct BoxReading {
+  bool found = false;
+  bool owner_disabled = false;
   std::string texts;  // every static text of the box, joined by '|'
-  bool has_icon = false;
-  int buttons = 0;
+  int text_fits = -1;  // 1 when every static text fits its control
+  HICON icon = nullptr;
+  std::vector<std::string> buttons;
 };
 
 BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
@@ -27,15 +31,23 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
   char cls[64] = {}, text[512] = {};
   GetClassNameA(child, cls, sizeof cls);
   GetWindowTextA(child, text, sizeof text);
-  if (lstrcmpiA(cls, "Static") == 0) {
-    if (GetWindowLongA(child, GWL_STYLE) & SS_ICON) {
-      reading->has_icon = true;
-    } else if (text[0]) {
-      if (!reading->texts.empty()) reading->texts += '|';
-      reading->texts += text;
-    }
-  } else if (lstrcmpiA(cls, "Button") == 0) {
-    ++reading->buttons;
+  if (lstrcmpiA(cls, "Button") == 0) {
+    reading->buttons.push_back(text);
+  } else if (lstrcmpiA(cls, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_ICON)) {
+    reading->icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+  } else if (lstrcmpiA(cls, "Static") == 0 && text[0]) {
+    if (!reading->texts.empty()) reading->texts += '|';
+    reading->texts += text;
+    RECT box;
+    GetClientRect(child, &box);
+    RECT need{0, 0, box.right, 0};
+    HDC dc = GetDC(child);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(child, WM_GETFONT, 0, 0)));
+    DrawTextA(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(child, dc);
+    const bool fits = need.right <= box.right && need.bottom <= box.bottom;
+    reading->text_fits = (reading->text_fits != 0 && fits) ? 1 : 0;
   }
   return TRUE;
 }
@@ -64,51 +76,18 @@ BoxReading ShowAndRead(const std::string& message) {
 TEST(DefaultErrorDisplay, ShowsTheMessageWithTheFullStopRuleUnderTheApplicationTitle) {
   BoxReading plain = ShowAndRead("abc");
   EXPECT_EQ(plain.texts, "abc.");
-  EXPECT_TRUE(plain.has_icon);
-  EXPECT_EQ(plain.buttons, 1);
+  EXPECT_NE(plain.icon, nullptr);
+  EXPECT_EQ(plain.buttons.size(), 1u);
   EXPECT_EQ(ShowAndRead("abc!").texts, "abc!");
   EXPECT_EQ(ShowAndRead("Ошибка записи в реестр").texts, "Ошибка записи в реестр.");
 }
 
-struct WarningReading {
-  bool found = false;
-  bool owner_disabled = false;
-  HICON icon = nullptr;
-  std::string text;
-  int text_fits = -1;  // 1 when the whole text fits its control
-  std::vector<std::string> buttons;
-};
-
-BOOL CALLBACK ReadWarningChild(HWND child, LPARAM param) {
-  auto* reading = reinterpret_cast<WarningReading*>(param);
-  char cls[64] = {}, text[512] = {};
-  GetClassNameA(child, cls, sizeof cls);
-  GetWindowTextA(child, text, sizeof text);
-  if (lstrcmpiA(cls, "Button") == 0) {
-    reading->buttons.push_back(text);
-  } else if (GetWindowLongA(child, GWL_STYLE) & SS_ICON) {
-    reading->icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
-  } else {
-    reading->text = text;
-    RECT box;
-    GetClientRect(child, &box);
-    RECT need{0, 0, box.right, 0};
-    HDC dc = GetDC(child);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(child, WM_GETFONT, 0, 0)));
-    DrawTextA(dc, text, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
-    SelectObject(dc, old);
-    ReleaseDC(child, dc);
-    reading->text_fits = need.right <= box.right && need.bottom <= box.bottom;
-  }
-  return TRUE;
-}
-
 // Shows the warning box over an owner window, reads it, and dismisses it by
 // posting `dismiss` to its button (WM_CLOSE: to the box itself).
-WarningReading ShowWarningAndRead(const std::string& text, UINT dismiss, WPARAM key) {
+BoxReading ShowWarningAndRead(const std::string& text, UINT dismiss, WPARAM key) {
   HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_POPUP | WS_VISIBLE, 100, 100, 400, 300, nullptr, nullptr,
                                nullptr, nullptr);
-  WarningReading reading;
+  BoxReading reading;
   std::atomic<bool> done{false};
   std::thread watcher([&] {
     for (int i = 0; i < 500 && !done; ++i) {
@@ -116,7 +95,7 @@ WarningReading ShowWarningAndRead(const std::string& text, UINT dismiss, WPARAM 
       if (box && IsWindowVisible(box)) {
         reading.found = true;
         reading.owner_disabled = !IsWindowEnabled(owner);
-        EnumChildWindows(box, ReadWarningChild, reinterpret_cast<LPARAM>(&reading));
+        EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&reading));
         PostMessageA(dismiss == WM_CLOSE ? box : GetDlgItem(box, IDOK), dismiss, key, 0);
         return;
       }
@@ -133,11 +112,11 @@ WarningReading ShowWarningAndRead(const std::string& text, UINT dismiss, WPARAM 
 TEST(WarningBox, ShowsTitleWarningIconTheWholeTextAndALatinOkButton) {
   const std::string text = "Не удаётся удалить файл \"Отчёты\\Черновик квартального отчёта.tmp\"; возможно, в данный "
                            "момент он открыт. ";
-  WarningReading r = ShowWarningAndRead(text, WM_KEYDOWN, VK_RETURN);
+  BoxReading r = ShowWarningAndRead(text, WM_KEYDOWN, VK_RETURN);
   ASSERT_TRUE(r.found);
   EXPECT_TRUE(r.owner_disabled);
   EXPECT_EQ(r.icon, LoadIconA(nullptr, IDI_WARNING));
-  EXPECT_EQ(r.text, text);
+  EXPECT_EQ(r.texts, text);
   EXPECT_EQ(r.text_fits, 1);
   EXPECT_EQ(r.buttons, std::vector<std::string>{"OK"});
 }
