@@ -21,7 +21,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ulmar::TrafficLog tcp_log(*clock);
   ulmar::TrafficLog ftp_log(*clock);
   std::unique_ptr<ulmar::Registry> registry = ulmar::MakeSystemRegistry();
-  std::unique_ptr<ulmar::AliasConfig> aliases = ulmar::MakeFileAliasConfig(ulmar::kAliasConfigPath);
+  // The database engine, loaded when the session first needs it and closed
+  // at program end.
+  std::unique_ptr<ulmar::AliasConfig> aliases = ulmar::MakeEngineAliasConfig();
   std::unique_ptr<ulmar::OdbcInstaller> odbc = ulmar::MakeSystemOdbcInstaller();
   std::unique_ptr<ulmar::ProcessStarter> processes = ulmar::MakeSystemProcessStarter();
   std::unique_ptr<ulmar::IniFiles> ini_files = ulmar::MakeSystemIniFiles();

@@ -8,7 +8,7 @@
 
 #include "base/heartbeat.h"
 #include "wire/records.h"
-#include "datasources/alias_config.h"
+#include "platform/alias_config.h"
 #include "platform/registry.h"
 
 namespace ulmar {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "wire/records.h"
-#include "datasources/alias_config.h"
+#include "platform/alias_config.h"
 #include "platform/odbc_installer.h"
 #include "platform/registry.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/heartbeat.h"
-#include "datasources/alias_config.h"
+#include "platform/alias_config.h"
 #include "log/session_log.h"
 #include "log/traffic_log.h"
 #include "net/connection.h"

@@ -2,8 +2,9 @@
 
 #include "datasources/collect.h"
 #include "base/errors.h"
+#include "unit/alias_contract.h"
+#include "unit/fake_alias_config.h"
 #include "unit/fake_registry.h"
-#include "unit/temp_dir.h"
 
 namespace ulmar {
 namespace {
@@ -28,12 +29,9 @@ std::string Describe(const std::vector<TDBAlias>& sources) {
 
 class DataSourcesTest : public ::testing::Test {
  protected:
-  std::vector<TDBAlias> Collect() {
-    auto aliases = MakeFileAliasConfig(dir.File("aliases.cfg"));
-    return CollectDataSources(registry, *aliases);
-  }
-  testing::TempDir dir;
+  std::vector<TDBAlias> Collect() { return CollectDataSources(registry, aliases); }
   FakeRegistry registry;
+  testing::FakeAliasConfig aliases;
 };
 
 TEST_F(DataSourcesTest, NothingConfiguredGivesAnEmptyList) { EXPECT_TRUE(Collect().empty()); }
@@ -61,25 +59,42 @@ TEST_F(DataSourcesTest, ADriverValueThatIsNotTextEndsTheInventory) {
 }
 
 TEST_F(DataSourcesTest, ParadoxAliasesNeedTheirThreeParametersInOrder) {
-  testing::WriteAll(dir.File("aliases.cfg"),
-                    "; engine aliases\r\n"
-                    "[Books]\r\nTYPE=STANDARD\r\nPATH=C:\\Data\\Книги\r\nENABLE BCD=FALSE\r\nDEFAULT DRIVER=PARADOX\r\n\r\n"
-                    "[Swapped]\r\nPATH=C:\\S\r\nDEFAULT DRIVER=PARADOX\r\nENABLE BCD=FALSE\r\n"
-                    "[NoPath]\nPATH=\nENABLE BCD=FALSE\nDEFAULT DRIVER=PARADOX\n"
-                    "[Dbase]\nPATH=C:\\D\nENABLE BCD=FALSE\nDEFAULT DRIVER=DBASE\n"
-                    "[Remote]\nTYPE=MSSQL\nSERVER NAME=S\n");
+  using Params = std::vector<std::string>;
+  aliases.AddParadoxAlias("Books", "C:\\Data\\Книги");
+  aliases.aliases.push_back({"Swapped", Params{"TYPE=STANDARD", "PATH=C:\\S", "DEFAULT DRIVER=PARADOX", "ENABLE BCD=FALSE"}});
+  aliases.AddParadoxAlias("NoPath", "");
+  aliases.aliases.push_back({"Dbase", Params{"TYPE=STANDARD", "PATH=C:\\D", "ENABLE BCD=FALSE", "DEFAULT DRIVER=DBASE"}});
+  aliases.aliases.push_back({"Remote", Params{"TYPE=MSSQL", "SERVER NAME=S"}});
+  aliases.aliases.push_back({"Short", Params{"TYPE=STANDARD", "PATH=C:\\P"}});
   EXPECT_EQ(Describe(Collect()), "2:Books|C:\\Data\\Книги|;2:NoPath||;");
-  auto aliases = MakeFileAliasConfig(dir.File("aliases.cfg"));
-  EXPECT_EQ(aliases->AliasParams("books").size(), 3u);  // names compare without case; TYPE left out
-  EXPECT_EQ(aliases->AliasParams("Remote").front(), "TYPE=MSSQL");
+  EXPECT_EQ(GetAliasPath(aliases, "Swapped"), "C:\\S");
+  EXPECT_EQ(GetAliasPath(aliases, "Short"), "");  // one parameter: too few for a path
 }
 
-TEST_F(DataSourcesTest, AnUnreadableConfigurationIsAnEngineError) {
-  testing::WriteAll(dir.File("aliases.cfg"), "PATH=C:\\orphan\r\n");
-  EXPECT_THROW(Collect(), EngineError);
-  testing::WriteAll(dir.File("aliases.cfg"), "[A]\n[a]\n");
-  EXPECT_THROW(Collect(), EngineError);
+TEST_F(DataSourcesTest, AnEngineErrorEndsTheInventory) {
+  aliases.unreachable = "Cannot load the database engine";
+  try {
+    Collect();
+    FAIL() << "collected";
+  } catch (const EngineError& e) {
+    EXPECT_EQ(e.Message(), "Cannot load the database engine");
+  }
 }
+
+// The in-memory engine holds to what the bridge over the stand-in engine
+// does under Wine.
+struct FakeEnginePlace {
+  testing::FakeAliasConfig fake;
+  AliasConfig& aliases() { return fake; }
+  void Restart() {
+    fake.aliases = fake.saved;
+    fake.mode = AliasConfig::Mode::All;
+  }
+};
 
 }  // namespace
+
+namespace testing {
+INSTANTIATE_TYPED_TEST_SUITE_P(Fake, AliasContract, FakeEnginePlace);
+}  // namespace testing
 }  // namespace ulmar

@@ -73,6 +73,19 @@ TEST_F(ExchangeTest, OneFileNoDataSourcesProducesExactlyTheWorkedExample) {
   EXPECT_EQ(traffic.substr(traffic.size() - 20), "Stat Disconnected.\r\n");
 }
 
+TEST_F(ExchangeTest, TheWorkstationsDataSourcesGoOutAfterItsFiles) {
+  Install();
+  registry.SetString(RegistryRoot::CurrentUser, "Software\\ODBC\\ODBC.INI\\Main", "Driver", "SQLSRV32.dll");
+  registry.SetString(RegistryRoot::CurrentUser, "Software\\ODBC\\ODBC.INI\\Main", "Database", "uchet");
+  aliases.AddParadoxAlias("Книги", "C:\\Data\\Книги");
+  const std::string sources = Int(2) + Int(1) + "Main\r\nuchet\r\n\r\n" + Int(2) + "Книги\r\nC:\\Data\\Книги\r\n\r\n";
+  Peer peer({Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2),
+             Peer::Receive(wire::kIntegerSize + sources.size()), Peer::Send(Int(0) + Int(0) + Int(0) + Int(0) + Int(0)),
+             Peer::ReceiveAll()});
+  Run(peer.Port());
+  EXPECT_EQ(peer.Received().substr(peer.Received().size() - sources.size()), sources);
+}
+
 TEST_F(ExchangeTest, ListsAreReadAsReceivedNegativeCountsReadNothingKindsKeepTheirLowByte) {
   Install("STUDENT", "");
   const std::string reply = Int(-5) + Int(2) + "f1\r\n" + "Bin\\f2\n" + Int(-1) + Int(1) + Int(258) + "N\r\n" +
@@ -176,6 +189,14 @@ std::vector<FailureCase> Cases() {
        },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()},
        {"Ошибка при сборе информации об алиасах", "Invalid data type for 'Driver'"},
+       "Ошибка при сборе информации"},
+      {"block C, no database engine on the workstation",
+       [](ExchangeTest& t) {
+         t.Install();
+         t.aliases.unreachable = "The database engine is not installed on this computer.";
+       },
+       {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()},
+       {"Ошибка при сборе информации об алиасах", "The database engine is not installed on this computer."},
        "Ошибка при сборе информации"},
       {"block C, transport",
        [](ExchangeTest& t) {

@@ -140,8 +140,8 @@ TEST_F(FinishingTest, DataSourcesAreReplacedInOrderWithProgress) {
   const std::string dsn = "Software\\ODBC\\ODBC.INI\\Main";
   registry.SetString(HKCU, dsn, "Driver", "SQLSRV32.dll");
   registry.SetString(HKCU, dsn, "Encrypt", "Yes");
-  testing::WriteAll(dir.File("aliases.cfg"), "[books]\r\nTYPE=STANDARD\r\nPATH=C:\\Old\r\nENABLE BCD=FALSE\r\n"
-                                             "DEFAULT DRIVER=PARADOX\r\n");
+  aliases.AddParadoxAlias("Reports", "C:\\Reports");
+  aliases.AddParadoxAlias("books", "C:\\Old");
   const std::string sources = Int(3) + Int(1) + Line("Main") + Line("uchet") + Line("db1") + Int(2) + Line("Books") +
                               Line("C:\\New") + Line("") + Int(3) + Line("Other") + Line("") + Line("");
   RunWith({}, sources, {});
@@ -153,9 +153,15 @@ TEST_F(FinishingTest, DataSourcesAreReplacedInOrderWithProgress) {
   EXPECT_EQ(odbc.calls[1].attributes,
             std::string("DSN=Main\0Database=uchet\0Server=db1\0Network=DBMSSOCN\0\0", 53));
   EXPECT_EQ(Value(HKCU, dsn, "Encrypt"), "<none>");
-  EXPECT_EQ(testing::ReadAll(dir.File("aliases.cfg")),
-            "; Database engine aliases (UlmarUpdater), code page 1251\r\n[Books]\r\nTYPE=STANDARD\r\nPATH=C:\\New\r\n"
-            "ENABLE BCD=FALSE\r\nDEFAULT DRIVER=PARADOX\r\n");
+  // The alias whose name differs only in letter case is replaced, and the
+  // configuration file saved once, with the session's mode restored.
+  EXPECT_EQ(aliases.saves, 1);
+  ASSERT_EQ(aliases.saved.size(), 2u);
+  EXPECT_EQ(aliases.saved[0].name, "Reports");
+  EXPECT_EQ(aliases.saved[1].name, "Books");
+  EXPECT_EQ(aliases.saved[1].params,
+            (Strings{"TYPE=STANDARD", "PATH=C:\\New", "ENABLE BCD=FALSE", "DEFAULT DRIVER=PARADOX"}));
+  EXPECT_EQ(aliases.mode, AliasConfig::Mode::All);
   auto stage = std::find(display.calls.begin(), display.calls.end(), "stage 33");
   ASSERT_NE(stage, display.calls.end());
   EXPECT_EQ(Strings(stage, stage + 4), (Strings{"stage 33", "stage 67", "stage 100", "stage 100"}));
@@ -175,11 +181,14 @@ TEST_F(FinishingTest, AFailedDsnCreationIsLoggedAndTheSessionGoesOn) {
 TEST_F(FinishingTest, AnEngineErrorEndsTheSessionWithTheAliasFailure) {
   Install();
   // The configuration reads fine but cannot be saved.
-  std::filesystem::create_directories(dir.Path() / "aliases.cfg.saving");
+  aliases.save_refused = "Cannot write to the configuration file.";
   RunWith({}, Int(1) + Int(2) + Line("Books") + Line("C:\\B") + Line(""), {});
   EXPECT_EQ(display.calls.back(), "failure Ошибка при создании алиаса");
   Strings events = Events();
   EXPECT_EQ(events.at(events.size() - 2), "Ошибка при создании алиасаBooks");
+  EXPECT_EQ(events.back(), "Cannot write to the configuration file.");
+  // The session's configuration mode is back to all modes all the same.
+  EXPECT_EQ(aliases.mode, AliasConfig::Mode::All);
 }
 
 TEST_F(FinishingTest, TheSupportShortcutIsRewrittenOnlyWhenDifferentAndFallsBackToItsSecondPlace) {

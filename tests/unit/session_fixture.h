@@ -1,6 +1,6 @@
 // A session with everything but the network faked or in a temporary folder:
 // a recording display, real log files, an in-memory registry holding an
-// installation, and an alias configuration file.
+// installation, and an in-memory database engine.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "app/run_session.h"
+#include "unit/fake_alias_config.h"
 #include "unit/fake_clock.h"
 #include "unit/fake_registry.h"
 #include "unit/fake_machine.h"
@@ -71,7 +72,7 @@ class SessionFixture : public ::testing::Test {
   TrafficLog tcp_log{clock};
   TrafficLog ftp_log{clock};
   FakeRegistry registry;
-  std::unique_ptr<AliasConfig> aliases = MakeFileAliasConfig(dir.File("aliases.cfg"));
+  FakeAliasConfig aliases;
   FakeOdbcInstaller odbc;
   FakeProcessStarter processes;
   FakeIniFiles ini_files;
@@ -79,7 +80,7 @@ class SessionFixture : public ::testing::Test {
   Reporter reporter{.display = display, .log = log, .heartbeat = heartbeat};
   Machine machine{.registry = registry,
                   .odbc = odbc,
-                  .aliases = *aliases,
+                  .aliases = aliases,
                   .processes = processes,
                   .ini_files = ini_files,
                   .clock = clock};
