@@ -30,6 +30,10 @@ PREFIX = Path(os.environ["WINEPREFIX"])
 INSTALL = PREFIX / "drive_c" / "ULMAR"
 INSTALL_WIN = "C:\\ULMAR\\"
 READY = DEMO / "sample-ready"
+# The database engine of the workstation: the project's stand-in library,
+# where the engine's installer puts the engine.
+ENGINE = PREFIX / "drive_c" / "Program Files (x86)" / "Common Files" / "Borland Shared" / "BDE"
+ENGINE_WIN = "C:\\Program Files (x86)\\Common Files\\Borland Shared\\BDE"
 SUCCESS_RGB = [204, 255, 204]
 FAILURE_RGB = [255, 204, 204]
 
@@ -38,6 +42,7 @@ MANIFEST = """\
 ftp 127.0.0.1/STUDENT/files
 dsn user ULMAR_MAIN | ulmar | dbsrv01
 dsn user ULMAR_REPORTS | reports | dbsrv01
+dsn paradox ULMAR_ARCHIVE | C:\\ULMAR\\Архив
 delete Bin\\obsolete.dll
 keep *.ini
 """
@@ -93,7 +98,16 @@ def prepare():
     # stand-in library, so that data sources can really be created here.
     shutil.copy(BIN.parent / "fixtures" / "SQLSRV32.dll", PREFIX / "drive_c" / "windows" / "syswow64" / "SQLSRV32.dll")
     driver = "C:\\windows\\system32\\SQLSRV32.dll"
+    # The engine with the alias the workstation already has (the stand-in
+    # keeps its configuration as text, in the engine's code page 866).
+    ENGINE.mkdir(parents=True, exist_ok=True)
+    shutil.copy(BIN.parent / "fixtures" / "IDAPI32.DLL", ENGINE / "IDAPI32.DLL")
+    (ENGINE / "IDAPI32.CFG").write_bytes(
+        "[ULMAR_FORMS]\r\nTYPE=STANDARD\r\nPATH=C:\\ULMAR\\Forms\r\nENABLE BCD=FALSE\r\n"
+        "DEFAULT DRIVER=PARADOX\r\n".encode("cp866"))
     reg_import(delete=["HKEY_LOCAL_MACHINE\\SOFTWARE\\ULMAR", "HKEY_CURRENT_USER\\Software\\ODBC\\ODBC.INI"], keys={
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Borland\\Database Engine": {
+            "DLLPATH": ENGINE_WIN, "CONFIGFILE01": ENGINE_WIN + "\\IDAPI32.CFG"},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\SQL Server": {"Driver": driver, "Setup": driver},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers": {"SQL Server": "Installed"},
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\ULMAR": {"LocalDir": INSTALL_WIN, "SuiteCode": "STUDENT", "UserID": "ivanov"},
@@ -115,10 +129,18 @@ def snapshot():
 
 
 def data_sources():
+    """The user DSNs and the engine's aliases of the workstation."""
     out = wine("reg", "query", "HKCU\\Software\\ODBC\\ODBC.INI", "/reg:32").stdout.decode("cp866", "replace")
-    return sorted(line.rsplit("\\", 1)[1] for line in out.splitlines()
-                  if line.startswith("HKEY_CURRENT_USER") and not line.endswith("ODBC Data Sources")
-                  and line.count("\\") > 3)
+    dsns = [line.rsplit("\\", 1)[1] for line in out.splitlines()
+            if line.startswith("HKEY_CURRENT_USER") and not line.endswith("ODBC Data Sources")
+            and line.count("\\") > 3]
+    aliases, name = [], None
+    for line in (ENGINE / "IDAPI32.CFG").read_bytes().decode("cp866").splitlines():
+        if line.startswith("[") and line.endswith("]"):
+            name = line[1:-1]
+        elif name and line.startswith("PATH="):
+            aliases.append(f"alias {name} ({line[5:]})")
+    return sorted(dsns) + aliases
 
 
 def port_free(port):

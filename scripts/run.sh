@@ -2,7 +2,8 @@
 # The program's main job, on a fresh machine: installs what it needs, builds
 # the client and the reference update server, prepares a sample workstation
 # (its own Wine prefix with the ULMAR registry values, an outdated
-# installation with one foreign file, an existing data source), starts the
+# installation with one foreign file, an existing data source, the stand-in
+# database engine with one alias), starts the
 # reference server and an FTP mirror on loopback and runs one session of
 # UlmarUpdater.exe. With a DISPLAY the window shows there; without one it
 # runs on a virtual display, a screenshot is saved and the window closed.
@@ -15,7 +16,7 @@ source scripts/env.sh
 
 echo "run: building"
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target UlmarUpdater replace_ux inspector sqlsrv_setup >/dev/null
+cmake --build --preset windows --target UlmarUpdater replace_ux inspector sqlsrv_setup idapi32_standin >/dev/null
 cmake --preset release >/dev/null
 cmake --build --preset release --target ulmar-update-server >/dev/null
 export ULMAR_SERVER_BIN="$PWD/build/release/bin/ulmar-update-server"

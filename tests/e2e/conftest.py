@@ -130,21 +130,46 @@ def register_sql_server_driver():
     })
 
 
+ENGINE_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Borland\\Database Engine"
+
+
+def stand_in_engine(folder, aliases=""):
+    """The stand-in database engine installed into folder as the engine's
+    installer installs itself: its library, its configuration file (the
+    stand-in's text, in code page 866 as the engine keeps names and paths)
+    and the registry values naming both. Returns the registry keys."""
+    folder.mkdir(parents=True, exist_ok=True)
+    shutil.copy(BIN.parent / "fixtures" / "IDAPI32.DLL", folder / "IDAPI32.DLL")
+    if aliases:
+        (folder / "IDAPI32.CFG").write_bytes(aliases.encode("cp866"))
+    return {ENGINE_KEY: {"DLLPATH": wine_path(folder), "CONFIGFILE01": wine_path(folder / "IDAPI32.CFG")}}
+
+
+def paradox_alias(name, path):
+    """A standard Paradox alias in the stand-in engine's configuration."""
+    return f"[{name}]\r\nTYPE=STANDARD\r\nPATH={path}\r\nENABLE BCD=FALSE\r\nDEFAULT DRIVER=PARADOX\r\n"
+
+
 @pytest.fixture
 def installation(tmp_path):
-    """An installation directory and its registry values; DSNs cleared."""
+    """An installation directory and its registry values; DSNs cleared; the
+    stand-in database engine in tmp_path/engine (engine=False: a workstation
+    without the engine)."""
     folder = tmp_path / "install"
     folder.mkdir()
 
-    def install(suite="STUDENT", user="ivanov", values=None, dsns=None):
+    def install(suite="STUDENT", user="ivanov", values=None, dsns=None, engine=True, aliases=""):
         ulmar = {"LocalDir": wine_path(folder), "SuiteCode": suite, "UserID": user}
         ulmar.update(values or {})
         keys = {ULMAR_KEY: {k: v for k, v in ulmar.items() if v is not None}}
         keys.update(dsns or {})
-        set_registry(keys, delete=[ULMAR_KEY, USER_DSN_KEY, SYSTEM_DSN_KEY])
+        if engine:
+            keys.update(stand_in_engine(install.engine, aliases))
+        set_registry(keys, delete=[ULMAR_KEY, USER_DSN_KEY, SYSTEM_DSN_KEY, ENGINE_KEY])
         return folder
 
     install.folder = folder
+    install.engine = tmp_path / "engine"
     return install
 
 

@@ -6,7 +6,7 @@ import subprocess
 import pytest
 
 from conftest import (FAILURE_RGB, INSPECTOR, SUCCESS_LINE, SYSTEM_DSN_KEY, ULMAR_KEY, USER_DSN_KEY,
-                      close_and_read_log, lines_through, set_registry, wine_path)
+                      close_and_read_log, lines_through, paradox_alias, set_registry, wine_path)
 from update_server import Conversation
 from wire import int32, reply
 
@@ -36,7 +36,7 @@ def test_one_file_and_no_data_sources_go_out_exactly_as_the_worked_example(make_
 
 
 def test_counts_are_shown_as_received_and_the_inventory_is_complete(make_client, installation, server):
-    folder = installation(user="")
+    folder = installation(user="", aliases=paradox_alias("Книги", "C:\\Данные\\Книги"))
     (folder / "Bin").mkdir()
     (folder / "Bin" / "Справка.txt").write_bytes(b"")
     (folder / "Logs").mkdir()
@@ -55,7 +55,10 @@ def test_counts_are_shown_as_received_and_the_inventory_is_complete(make_client,
     fields = conversation.fields
     assert fields["user"] == ""
     assert fields["files"] == [(0, "Bin\\Справка.txt")]
-    assert fields["sources"] == [(1, "Учёт", "uchet", "db1"), (0, "Учёт", "main", "db2")]
+    # The engine's Paradox alias last, its path read back from the engine's
+    # code page.
+    assert fields["sources"] == [(1, "Учёт", "uchet", "db1"), (0, "Учёт", "main", "db2"),
+                                 (2, "Книги", "C:\\Данные\\Книги", "")]
     # An identifier that differs only in letter case is no mismatch.
     assert not any(e.startswith("Несоответствие") for e in close_and_read_log(client))
 
@@ -129,6 +132,12 @@ ROWS = {
     "block C, driver of another type": (
         lambda inst: inst(dsns={USER_DSN_KEY + "\\Bad": {"Driver": b"\x01"}}), Conversation(),
         ["Ошибка при сборе информации об алиасах", "Invalid data type for 'Driver'"],
+        "Ошибка при сборе информации"),
+    "block C, no database engine on the workstation": (
+        lambda inst: inst(engine=False), Conversation(),
+        ["Ошибка при сборе информации об алиасах",
+         "The database engine is not installed on this computer (no DLLPATH under "
+         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Borland\\Database Engine)"],
         "Ошибка при сборе информации"),
     "reply, server closes": (
         lambda inst: inst(), Conversation(stop="inventory"),

@@ -7,7 +7,7 @@ import subprocess
 import time
 
 from conftest import (BIN, FAILURE_RGB, INSPECTOR, SUCCESS_LINE, SUCCESS_RGB, USER_DSN_KEY, close_and_read_log, event_lines,
-                      register_sql_server_driver, wine_path)
+                      paradox_alias, register_sql_server_driver, wine_path)
 from update_server import Conversation
 from wire import reply
 
@@ -153,11 +153,13 @@ def test_forced_deletion_never_reaches_outside_the_installation(make_client, ins
     assert window["status_background"] == SUCCESS_RGB
 
 
-def test_data_sources_are_replaced_through_the_odbc_installer(make_client, installation, server, tmp_path):
+def test_data_sources_are_replaced_through_the_odbc_installer_and_the_engine(make_client, installation, server, tmp_path):
     register_sql_server_driver()
     installation(dsns={USER_DSN_KEY + "\\Main": {"Driver": "C:\\windows\\system32\\SQLSRV32.dll",
-                                                 "Database": "old", "Server": "old", "Encrypt": "Yes"}})
-    sources = [(1, "Main", "uchet", "db1"), (0, "Общая", "main", "db2"), (3, "Other", "", "")]
+                                                 "Database": "old", "Server": "old", "Encrypt": "Yes"}},
+                 aliases=paradox_alias("Reports", "C:\\Reports") + paradox_alias("книги", "C:\\Old"))
+    sources = [(1, "Main", "uchet", "db1"), (0, "Общая", "main", "db2"), (3, "Other", "", ""),
+               (2, "Книги", "C:\\Данные\\Книги", ""), (2, "Учёт", "D:\\Учёт", "")]
     server(script=Conversation(reply(sources=sources)))
     client = make_client().start()
     window = client.wait_ended()
@@ -169,7 +171,27 @@ def test_data_sources_are_replaced_through_the_odbc_installer(make_client, insta
     assert system["Database"] == "main" and system["Driver"].endswith("SQLSRV32.dll")
     assert "Encrypt" not in system
     assert reg_values("HKCU\\Software\\ODBC\\ODBC.INI\\Other") == {}
+    # The alias whose name differs only in letter case is replaced, the new
+    # one added, both kept by the engine in its own code page.
+    saved = (installation.engine / "IDAPI32.CFG").read_bytes().decode("cp866")
+    assert saved[saved.index("["):] == (paradox_alias("Reports", "C:\\Reports") +
+                                        paradox_alias("Книги", "C:\\Данные\\Книги") +
+                                        paradox_alias("Учёт", "D:\\Учёт"))
     close_and_read_log(client)
+
+
+def test_an_alias_the_engine_cannot_save_ends_the_session_with_the_engines_message(make_client, installation, server):
+    installation(aliases=paradox_alias("Books", "C:\\Old"))
+    # The engine writes its configuration beside the file first.
+    (installation.engine / "IDAPI32.CFG.saving").mkdir()
+    server(script=Conversation(reply(sources=[(2, "Books", "C:\\New", "")])))
+    client = make_client().start()
+    window = client.wait_ended()
+    assert window["status_background"] == FAILURE_RGB
+    assert window["status_lines"][-1] == "Ошибка при создании алиаса"
+    assert close_and_read_log(client)[-2:] == ["Ошибка при создании алиасаBooks",
+                                               "Cannot write to engine configuration file."]
+    assert "C:\\Old" in (installation.engine / "IDAPI32.CFG").read_bytes().decode("cp866")
 
 
 def reg_values(key):
