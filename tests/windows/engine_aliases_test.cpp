@@ -10,6 +10,7 @@
 #include "datasources/creation.h"
 #include "platform/exe_path.h"
 #include "unit/alias_contract.h"
+#include "unit/failure_text.h"
 #include "unit/temp_dir.h"
 
 namespace ulmar::testing {
@@ -56,8 +57,9 @@ class EngineRegistration {
 std::string StandInFolder() { return ExeDir() + "..\\fixtures"; }
 
 struct StandInPlace {
+  explicit StandInPlace(const std::string& config_name = "IDAPI32.CFG") : config_file(dir.File(config_name)) {}
   TempDir dir;
-  std::string config_file = dir.File("IDAPI32.CFG");
+  std::string config_file;
   EngineRegistration registration{StandInFolder(), config_file};
   std::unique_ptr<AliasConfig> engine = MakeEngineAliasConfig();
   AliasConfig& aliases() { return *engine; }
@@ -69,14 +71,10 @@ struct StandInPlace {
 
 INSTANTIATE_TYPED_TEST_SUITE_P(StandIn, AliasContract, StandInPlace);
 
-std::string EngineErrorOf(const std::function<void()>& operation) {
-  try {
-    operation();
-  } catch (const EngineError& e) {
-    return e.Message();
-  }
-  return "<no error>";
-}
+std::string EngineErrorOf(const std::function<void()>& operation) { return FailureText<EngineError>(operation); }
+
+// A configuration file the engine cannot write: its folder is missing.
+constexpr char kUnwritableConfig[] = "missing\\IDAPI32.CFG";
 
 TEST(EngineAliases, NamesAndPathsReachTheEngineInTheOemCodePage) {
   StandInPlace place;
@@ -90,10 +88,7 @@ TEST(EngineAliases, NamesAndPathsReachTheEngineInTheOemCodePage) {
 }
 
 TEST(EngineAliases, TheEnginesOwnMessageIsTheError) {
-  StandInPlace place;
-  place.config_file = place.dir.File("missing\\IDAPI32.CFG");
-  EngineRegistration elsewhere(StandInFolder(), place.config_file);
-  place.Restart();
+  StandInPlace place(kUnwritableConfig);
   place.aliases().AddStandardAlias("A", "C:\\A", "PARADOX");
   EXPECT_EQ(EngineErrorOf([&] { place.aliases().Save(); }), "Cannot write to engine configuration file.");
   EXPECT_EQ(EngineErrorOf([&] { place.aliases().AddStandardAlias("a", "C:\\B", "PARADOX"); }),
@@ -103,10 +98,7 @@ TEST(EngineAliases, TheEnginesOwnMessageIsTheError) {
 }
 
 TEST(EngineAliases, TheModeIsAllModesAgainAfterAFailedCreation) {
-  StandInPlace place;
-  place.config_file = place.dir.File("missing\\IDAPI32.CFG");
-  EngineRegistration elsewhere(StandInFolder(), place.config_file);
-  place.Restart();
+  StandInPlace place(kUnwritableConfig);
   place.aliases().AddStandardAlias("Session", "C:\\S", "PARADOX");
   std::unique_ptr<Registry> registry = MakeSystemRegistry();
   std::unique_ptr<OdbcInstaller> odbc = MakeSystemOdbcInstaller();

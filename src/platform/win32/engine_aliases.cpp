@@ -44,21 +44,17 @@ std::string FromOem(const char (&field)[N]) {
   return ansi;
 }
 
-// The engine's functions, looked up by their undecorated names.
+// The engine's functions the bridge calls, each looked up by its
+// undecorated name.
+#define ULMAR_ENGINE_CALLS(X)                                                                                       \
+  X(DbiInitFn) X(DbiExit) X(DbiGetCurrSession) X(DbiSetProp) X(DbiOpenDatabaseList) X(DbiGetNextRecord)             \
+  X(DbiCloseCursor) X(DbiOpenCfgInfoList) X(DbiCfgPosition) X(DbiAddAlias) X(DbiDeleteAlias) X(DbiCfgSave)          \
+  X(DbiGetErrorString)
+
 struct Api {
-  decltype(&idapi::DbiInitFn) DbiInitFn = nullptr;
-  decltype(&idapi::DbiExit) DbiExit = nullptr;
-  decltype(&idapi::DbiGetCurrSession) DbiGetCurrSession = nullptr;
-  decltype(&idapi::DbiSetProp) DbiSetProp = nullptr;
-  decltype(&idapi::DbiOpenDatabaseList) DbiOpenDatabaseList = nullptr;
-  decltype(&idapi::DbiGetNextRecord) DbiGetNextRecord = nullptr;
-  decltype(&idapi::DbiCloseCursor) DbiCloseCursor = nullptr;
-  decltype(&idapi::DbiOpenCfgInfoList) DbiOpenCfgInfoList = nullptr;
-  decltype(&idapi::DbiCfgPosition) DbiCfgPosition = nullptr;
-  decltype(&idapi::DbiAddAlias) DbiAddAlias = nullptr;
-  decltype(&idapi::DbiDeleteAlias) DbiDeleteAlias = nullptr;
-  decltype(&idapi::DbiCfgSave) DbiCfgSave = nullptr;
-  decltype(&idapi::DbiGetErrorString) DbiGetErrorString = nullptr;
+#define ULMAR_ENGINE_POINTER(name) decltype(&idapi::name) name = nullptr;
+  ULMAR_ENGINE_CALLS(ULMAR_ENGINE_POINTER)
+#undef ULMAR_ENGINE_POINTER
 };
 
 class EngineAliasConfig : public AliasConfig {
@@ -204,19 +200,9 @@ class EngineAliasConfig : public AliasConfig {
       if (!library_) error = GetLastError();
     }
     if (!library_) throw EngineError("Cannot load the database engine " + tried + ": " + SystemErrorText(error));
-    Resolve(api_.DbiInitFn, "DbiInitFn");
-    Resolve(api_.DbiExit, "DbiExit");
-    Resolve(api_.DbiGetCurrSession, "DbiGetCurrSession");
-    Resolve(api_.DbiSetProp, "DbiSetProp");
-    Resolve(api_.DbiOpenDatabaseList, "DbiOpenDatabaseList");
-    Resolve(api_.DbiGetNextRecord, "DbiGetNextRecord");
-    Resolve(api_.DbiCloseCursor, "DbiCloseCursor");
-    Resolve(api_.DbiOpenCfgInfoList, "DbiOpenCfgInfoList");
-    Resolve(api_.DbiCfgPosition, "DbiCfgPosition");
-    Resolve(api_.DbiAddAlias, "DbiAddAlias");
-    Resolve(api_.DbiDeleteAlias, "DbiDeleteAlias");
-    Resolve(api_.DbiCfgSave, "DbiCfgSave");
-    Resolve(api_.DbiGetErrorString, "DbiGetErrorString");
+#define ULMAR_ENGINE_RESOLVE(name) Resolve(api_.name, #name);
+    ULMAR_ENGINE_CALLS(ULMAR_ENGINE_RESOLVE)
+#undef ULMAR_ENGINE_RESOLVE
   }
 
   template <typename Function>
