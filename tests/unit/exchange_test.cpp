@@ -1,6 +1,8 @@
 // The conversation with the update server, against a scripted peer.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "session/exchange.h"
 #include "wire/elements.h"
 #include "unit/loopback.h"
@@ -111,8 +113,9 @@ TEST_F(ExchangeTest, ListsAreReadAsReceivedNegativeCountsReadNothingKindsKeepThe
             display.calls.end());
   // An identifier that differs only in letter case is a match: nothing logged.
   EXPECT_TRUE(Events().empty());
-  // The empty user identifier went out as CR LF alone.
-  EXPECT_EQ(peer.Received().substr(kOpening.size(), 11), "STUDENT\r\n\r\n");
+  // The empty user identifier went out as CR LF alone, the counts of no
+  // files and no data sources as four zero bytes each.
+  EXPECT_EQ(peer.Received(), kOpening + "STUDENT\r\n\r\n" + std::string(8, '\0'));
 }
 
 TEST_F(ExchangeTest, AnotherIdentifierIsLoggedAndTheConversationGoesOn) {
@@ -132,6 +135,12 @@ struct FailureCase {
   std::vector<Peer::Step> script;
   std::vector<std::string> log_tail;  // "*" matches any message
   std::string shown;
+  // When the connection is closed: a block's handler reports first and the
+  // stage closes after it; the outer handler closes first; a failure of the
+  // connection itself has closed it already.
+  enum class Closed { AfterReport, BeforeReport, ByTheFailure };
+  Closed closed = Closed::AfterReport;
+  std::optional<std::string> received;  // all the peer got, where the row pins it
 };
 
 class ExchangeFailures : public ExchangeTest, public ::testing::WithParamInterface<int> {};
@@ -157,14 +166,16 @@ std::vector<FailureCase> Cases() {
        },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveAll()},
        {"Пробуем установить соединение", "Установлено."},
-       "Внутренняя ошибка приложения: Invalid data type for 'UserID'"},
+       "Внутренняя ошибка приложения: Invalid data type for 'UserID'", FailureCase::Closed::BeforeReport,
+       // The suite code went out before the identifier was read.
+       kOpening + "STUDENT\r\n"},
       // For the transport rows the peer closes while the client is still
       // gathering: the registry waits for the close, so the client's writes
       // of that block meet a closed connection.
       {"block A, transport", [](ExchangeTest& t) { t.Install(); t.CloseBeforeOpenOf("SOFTWARE\\ULMAR", 1); },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::Close()},
        {"Ошибка при передаче типа или имени клиента", "*"},
-       "Ошибка при передаче данных о Вашем компьютере"},
+       "Ошибка при передаче данных о Вашем компьютере", FailureCase::Closed::ByTheFailure},
       {"block B, installation directory missing",
        [](ExchangeTest& t) {
          t.Install();
@@ -181,7 +192,7 @@ std::vector<FailureCase> Cases() {
        },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Close()},
        {"Ошибка при передаче имен файлов", "*"},
-       "Ошибка при передаче данных на сервер"},
+       "Ошибка при передаче данных на сервер", FailureCase::Closed::ByTheFailure},
       {"block C, driver of another type",
        [](ExchangeTest& t) {
          t.Install();
@@ -206,26 +217,26 @@ std::vector<FailureCase> Cases() {
        },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(wire::kIntegerSize), Peer::Close()},
        {"Ошибка при передаче алиасов", "*"},
-       "Ошибка при передаче данных на сервер"},
+       "Ошибка при передаче данных на сервер", FailureCase::Closed::ByTheFailure},
       {"reply, server closes", [](ExchangeTest& t) { t.Install(); }, reads_inventory_then_closes,
        {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
-       "Соединение с сервером было сброшено."},
+       "Соединение с сервером было сброшено.", FailureCase::Closed::ByTheFailure},
       {"reply, line too long", [](ExchangeTest& t) { t.Install(); },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(kEmptyInventory),
         Peer::Send(Int(1) + std::string(16385, 'x') + "\r\n"), Peer::ReceiveAll()},
        {"Соединение с сервером (TCP) было сброшено.", "Max line length exceeded."},
-       "Соединение с сервером было сброшено."},
+       "Соединение с сервером было сброшено.", FailureCase::Closed::BeforeReport},
       // A count is never trusted for memory: the lists grow with what
       // actually arrives.
       {"reply, a count of 2^31-1 and then the end", [](ExchangeTest& t) { t.Install(); },
        {Peer::Receive(kOpening.size()), Peer::Send(kServerId), Peer::ReceiveLines(2), Peer::Receive(kEmptyInventory),
         Peer::Send(Int(0) + Int(2147483647) + "one\r\ntwo\r\n"), Peer::Close()},
        {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
-       "Соединение с сервером было сброшено."},
+       "Соединение с сервером было сброшено.", FailureCase::Closed::ByTheFailure},
       {"opening, server closes at once", [](ExchangeTest& t) { t.Install(); },
        {Peer::Receive(kOpening.size()), Peer::Close()},
        {"Соединение с сервером (TCP) было сброшено.", "Connection Closed Gracefully."},
-       "Соединение с сервером было сброшено."},
+       "Соединение с сервером было сброшено.", FailureCase::Closed::ByTheFailure},
   };
 }
 
@@ -233,12 +244,24 @@ TEST_P(ExchangeFailures, EachRowLogsAndShowsItsTexts) {
   FailureCase c = Cases()[GetParam()];
   SCOPED_TRACE(c.name);
   std::filesystem::create_directories(dir.Path() / "client" / "Logs");
+  // The blocks' handlers report while the connection is still open; the
+  // outer handler closes it first.
+  const std::string traffic = dir.File("client/Logs/tcp_clnt.log");
+  bool closed_when_reported = false;
+  display.on_failure = [&] { closed_when_reported = testing::ReadAll(traffic).find("Stat Disconnected.") != std::string::npos; };
+  std::string received;
   {
     Peer row_peer(c.script);
     peer = &row_peer;
     c.setup(*this);
     Run(row_peer.Port());
+    row_peer.WaitUntilClosed();
+    received = row_peer.Received();
   }
+  if (c.closed != FailureCase::Closed::ByTheFailure) {
+    EXPECT_EQ(closed_when_reported, c.closed == FailureCase::Closed::BeforeReport);
+  }
+  if (c.received) EXPECT_EQ(received, *c.received);
   std::vector<std::string> tail = LogTail(c.log_tail.size());
   ASSERT_EQ(tail.size(), c.log_tail.size());
   for (size_t i = 0; i < tail.size(); ++i) {

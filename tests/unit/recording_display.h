@@ -1,6 +1,7 @@
 // A display that records every operation the session calls, in order.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,12 +15,16 @@ class RecordingDisplay : public Display {
   int processed = 0;               // ProcessMessages calls
   std::vector<std::string> offered_files;  // what the clean-up offer was given
   std::string offered_install_dir;
+  std::function<void()> on_failure;  // called as a failure is reported
 
   void SetOverallProgress(int percent) override { calls.push_back("overall " + std::to_string(percent)); }
   void SetStageProgress(int percent) override { calls.push_back("stage " + std::to_string(percent)); }
   void ShowStatus(const std::string& text) override { calls.push_back("status " + text); }
   void ClearStatus() override { calls.push_back("clear"); }
-  void ReportFailure(const std::string& text) override { calls.push_back("failure " + text); }
+  void ReportFailure(const std::string& text) override {
+    calls.push_back("failure " + text);
+    if (on_failure) on_failure();
+  }
   void ReportSuccess(const std::string& text) override { calls.push_back("success " + text); }
   void StartCountdown() override { calls.push_back("countdown"); }
   void ShowCleanupOffer(const std::vector<std::string>& foreign_files, const std::string& install_dir) override {
