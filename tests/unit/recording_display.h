@@ -15,11 +15,15 @@ class RecordingDisplay : public Display {
   int processed = 0;               // ProcessMessages calls
   std::vector<std::string> offered_files;  // what the clean-up offer was given
   std::string offered_install_dir;
-  std::function<void()> on_failure;  // called as a failure is reported
+  std::function<void()> on_failure;                    // called as a failure is reported
+  std::function<void(const std::string&)> on_status;  // called as a status line is shown
 
   void SetOverallProgress(int percent) override { calls.push_back("overall " + std::to_string(percent)); }
   void SetStageProgress(int percent) override { calls.push_back("stage " + std::to_string(percent)); }
-  void ShowStatus(const std::string& text) override { calls.push_back("status " + text); }
+  void ShowStatus(const std::string& text) override {
+    calls.push_back("status " + text);
+    if (on_status) on_status(text);
+  }
   void ClearStatus() override { calls.push_back("clear"); }
   void ReportFailure(const std::string& text) override {
     calls.push_back("failure " + text);

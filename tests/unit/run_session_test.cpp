@@ -25,6 +25,25 @@ TEST_F(RunSessionTest, LogThatCannotBeCreatedShowsTheRightsMessage) {
                                   "Не удаётся создать журнала (" + exe_dir + "Logs\\short.log)."}));
 }
 
+// A traffic log that cannot be opened ends the preparation as the session
+// log does, with the system's reason; the session log is open by then and
+// keeps its first line.
+TEST_F(RunSessionTest, ATrafficLogThatCannotBeOpenedShowsTheRightsMessage) {
+  for (const char* name : {"tcp_clnt.log", "ftp_clnt.log"}) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove_all(dir.Path() / "client");
+    std::filesystem::create_directories(dir.Path() / "client" / "Logs" / name);
+    display.calls.clear();
+    Run(testing::ClosedPort());
+    ASSERT_EQ(display.calls.size(), 3u);
+    const std::string shown = "failure Недостаточно прав для работы программы! ";
+    EXPECT_EQ(display.calls.back().substr(0, shown.size()), shown);
+    EXPECT_GT(display.calls.back().size(), shown.size());
+    log.CloseLog();
+    EXPECT_EQ(Events(), (Calls{"Приложение запущено из " + exe_dir}));
+  }
+}
+
 TEST_F(RunSessionTest, RefusedConnectionIsLoggedAndReported) {
   Install();
   Run(testing::ClosedPort());
@@ -37,6 +56,16 @@ TEST_F(RunSessionTest, RefusedConnectionIsLoggedAndReported) {
                           "08.12.2026 9:05:07 >>> Connection refused.\r\n");
   EXPECT_EQ(testing::ReadAll(dir.File("client/Logs/tcp_clnt.log")), "");
   EXPECT_EQ(testing::ReadAll(dir.File("client/Logs/ftp_clnt.log")), "");
+}
+
+// Any other error of the connection stage is shown as an internal error,
+// and the session log gets nothing more.
+TEST_F(RunSessionTest, AnotherErrorWhileConnectingIsAnInternalErrorAndNotLogged) {
+  Install();
+  display.on_status = [](const std::string&) { throw Exception("Out of memory"); };
+  Run(testing::ClosedPort());
+  EXPECT_EQ(display.calls.back(), "failure Внутренняя ошибка приложения: Out of memory");
+  EXPECT_EQ(Events(), (Calls{"Приложение запущено из " + exe_dir, "Пробуем установить соединение"}));
 }
 
 TEST_F(RunSessionTest, ABadServerAddressIsATransportFailure) {

@@ -126,5 +126,28 @@ TEST_F(SessionLogTest, CloseWithoutALogAndTwiceDoesNothing) {
   EXPECT_EQ(text.find("*** Журнал создан", 1), std::string::npos);
 }
 
+TEST_F(SessionLogTest, AFailedWriteRaisesTheFilesErrorAndTheCloseStillCloses) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a file whose every write fails is a device of the native system";
+#else
+  SessionLog log(clock);
+  log.start_log("/dev/full");
+  // Lines reach the file when the buffer is full (before the tenth line
+  // forces it out): that write fails.
+  int line = 1;
+  try {
+    for (; line <= 10; ++line) log.WriteLog("line " + std::to_string(line));
+    ADD_FAILURE() << "ten lines written to a full device";
+  } catch (const InOutError& e) {
+    EXPECT_EQ(e.Message(), "No space left on device");
+  }
+  EXPECT_LT(line, 10);
+  // The close fails on what is left, and the log is closed all the same.
+  EXPECT_THROW(log.CloseLog(), InOutError);
+  EXPECT_FALSE(log.IsOpen());
+  log.CloseLog();
+#endif
+}
+
 }  // namespace
 }  // namespace ulmar
