@@ -25,6 +25,24 @@ std::string TransportMessage(const std::function<void()>& action) {
   return testing::FailureText<TransportError>(action);
 }
 
+
+// The product's own time limits. The tests shorten them through
+// NetworkLimits, so their values are held here: a changed limit fails.
+TEST(Limits, TheProductsTimeLimitsKeepTheirValues) {
+  const NetworkLimits product;
+  EXPECT_EQ(product.connect_timeout_ms, 2000);
+  EXPECT_EQ(product.connect_slice_ms, 125);
+  EXPECT_EQ(product.wait_slice_ms, 250);
+  EXPECT_EQ(product.inactivity_limit_ms, 120000);
+  EXPECT_EQ(product.transfer_floor_window_ms, 60000);
+  EXPECT_EQ(product.transfer_floor_bytes, 60 * 1024);
+  EXPECT_EQ(limits::kFtpReplyTimeoutMs, 60000);
+  EXPECT_EQ(limits::kFtpConnectTimeoutMs, 5000);
+  EXPECT_EQ(limits::kFtpQuitReplyLimitMs, 3000);
+  EXPECT_EQ(kHeartbeatDueMs, 25);
+  EXPECT_EQ(kLongestHeartbeatGapMs, 50);
+}
+
 TEST(Connection, RefusedConnectRaisesTheRefusedText) {
   Connection c(nullptr, ShortLimits());
   EXPECT_EQ(TransportMessage([&] { c.Connect("127.0.0.1", testing::ClosedPort()); }), "Connection refused.");
