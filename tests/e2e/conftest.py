@@ -107,6 +107,19 @@ class Client:
                 self.process.wait()
 
 
+class Holder:
+    """A Wine process that holds a file open for writing."""
+
+    def __init__(self, path):
+        self.process = subprocess.Popen(["wine", str(INSPECTOR), "hold", wine_path(path)],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        assert self.process.stdout.readline().strip() == b"held"
+
+    def release(self):
+        self.process.stdin.close()
+        self.process.wait(timeout=30)
+
+
 def set_registry(keys, delete=()):
     """Writes registry keys in the 32-bit view (wine_registry.import_registry)."""
     result = import_registry(keys, ROOT / "build" / "e2e-registry.reg", delete)

@@ -3,7 +3,7 @@ real client under Wine against pyftpdlib and a scripted, misbehaving FTP
 peer."""
 import pytest
 
-from conftest import FAILURE_RGB, SUCCESS_LINE, close_and_read_log, lines_through
+from conftest import FAILURE_RGB, SUCCESS_LINE, Holder, close_and_read_log, lines_through
 from ftp_servers import RealFtpServer, ScriptedFtpPeer
 from update_server import Conversation
 from wire import reply
@@ -100,11 +100,42 @@ def test_a_destination_outside_the_installation_is_never_written(make_client, in
     assert "RETR outside.txt" not in peer.commands
 
 
+def test_a_destination_held_open_elsewhere_keeps_its_old_contents(make_client, installation, server, ftp):
+    folder = installation()
+    # Below the two levels the scan reads, so only the download meets it.
+    deep = folder / "Forms" / "old"
+    deep.mkdir(parents=True)
+    (deep / "f.txt").write_bytes(b"old")
+    ftp(ScriptedFtpPeer, files={"/f.txt": b"data"})
+    holder = Holder(deep / "f.txt")
+    try:
+        client = run_session(make_client, server, reply(ftp=["127.0.0.1"], update=[("f.txt", "Forms\\old\\f.txt")]))
+        window = client.wait_ended()
+    finally:
+        holder.release()
+    assert window["status_lines"][-2:] == ["   всего cкачано файлов: 0", "Ошибка при записи файла на диск"]
+    assert (deep / "f.txt").read_bytes() == b"old"
+    assert not list(folder.rglob("*.ulmar-partial"))
+    assert close_and_read_log(client)[-2] == "Ошибка при записи файла на диск Forms\\old\\f.txt"
+
+
 # name: (peer settings, files to update, expected last status lines, expected commands or None)
 PEER_CASES = {
     "530 at log-in": (
         dict(replies={"PASS": "530 Login incorrect."}), [("f.txt", "f.txt")],
         ["Нет доступных FTP серверов"], ["USER repl", "PASS kestrel"]),
+    "two files of one folder, a CWD before each": (
+        dict(files={"/a/f.txt": b"data", "/a/g.txt": b"more"}), [("a\\f.txt", "f.txt"), ("a\\g.txt", "g.txt")],
+        ["      принят файл: f.txt", "      принят файл: g.txt", "   всего cкачано файлов: 2"],
+        ["USER repl", "PASS kestrel", "FEAT", "TYPE I", "SYST", "CWD /a", "PASV", "RETR f.txt", "CWD /a", "PASV",
+         "RETR g.txt", "QUIT"]),
+    "a disconnect that fails after every file": (
+        dict(files={"/f.txt": b"data"}, garble_quit=True), [("f.txt", "f.txt")],
+        ["      принят файл: f.txt", "   (файлы скачаны, но разъединение сервером выполнено некорректно)",
+         "   всего cкачано файлов: 1"], None),
+    "a disconnect that fails after a refused file": (
+        dict(replies={"RETR": "550 No such file."}, garble_quit=True), [("f.txt", "f.txt")],
+        ["Получили информацию, начинаем скачивать", "Ошибка при скачивании с FTP"], None),
     "230 at USER logs in without PASS": (
         dict(replies={"USER": "230 Welcome, no password needed."}, files={"/f.txt": b"data"}), [("f.txt", "f.txt")],
         ["      принят файл: f.txt", "   всего cкачано файлов: 1"],
@@ -127,6 +158,16 @@ PEER_CASES = {
 }
 
 
+# The session log's last lines, for the rows that pin them ("*": any text).
+PEER_LOG_TAILS = {
+    "530 at log-in": ["Нет соединения с сервером FTP 127.0.0.1", "Login incorrect.", " Доступных серверов больше нет"],
+    "a disconnect that fails after every file": ["файлы скачаны, но разъединение сервером выполнено некорректно: *",
+                                                 "Обновлено 1 из 1", "Обновление завершено"],
+    # The disconnect's failure stands for the refused file's.
+    "a disconnect that fails after a refused file": ["Ошибка при скачивании с FTP f.txt", "*"],
+}
+
+
 @pytest.mark.parametrize("case", PEER_CASES)
 def test_misbehaving_ftp_servers(case, make_client, installation, server, ftp):
     settings, update, last_lines, commands = PEER_CASES[case]
@@ -141,6 +182,11 @@ def test_misbehaving_ftp_servers(case, make_client, installation, server, ftp):
     assert not list(folder.rglob("*.ulmar-partial"))
     if commands is not None:
         assert peer.commands == commands
+    if case in PEER_LOG_TAILS:
+        client.wait_ended()
+        want = PEER_LOG_TAILS[case]
+        tail = close_and_read_log(client)[-len(want):]
+        assert [got if w.endswith("*") and got.startswith(w[:-1]) else w for got, w in zip(tail, want)] == tail
     client.stop()
 
 

@@ -1,11 +1,10 @@
 """The conversation with the update server, end to end: the real client
 under Wine against the update-server peer."""
 import re
-import subprocess
 
 import pytest
 
-from conftest import (FAILURE_RGB, INSPECTOR, SUCCESS_LINE, SYSTEM_DSN_KEY, ULMAR_KEY, USER_DSN_KEY,
+from conftest import (FAILURE_RGB, SUCCESS_LINE, Holder, SYSTEM_DSN_KEY, ULMAR_KEY, USER_DSN_KEY,
                       close_and_read_log, lines_through, paradox_alias, set_registry, wine_path)
 from update_server import Conversation
 from wire import int32, reply
@@ -87,19 +86,6 @@ def test_another_identifier_is_logged_and_the_conversation_goes_on(make_client, 
     client.wait_ended()
     assert close_and_read_log(client)[3] == (
         'Несоответствие версий протокола: К:"repl.client-server.v.0.2" и C:"repl.client-server.v.0.3".')
-
-
-class Holder:
-    """A Wine process that holds a file open for writing."""
-
-    def __init__(self, path):
-        self.process = subprocess.Popen(["wine", str(INSPECTOR), "hold", wine_path(path)],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        assert self.process.stdout.readline().strip() == b"held"
-
-    def release(self):
-        self.process.stdin.close()
-        self.process.wait(timeout=30)
 
 
 def no_key(installation):

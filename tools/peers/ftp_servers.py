@@ -58,7 +58,7 @@ class RealFtpServer:
 
 class ScriptedFtpPeer:
     def __init__(self, address="127.0.0.1", port=FTP_PORT, files=None, greeting=("220 ready",), replies=None,
-                 drop_after=None, close_before_quit=False, silent=False, pasv_plain=False):
+                 drop_after=None, close_before_quit=False, silent=False, pasv_plain=False, garble_quit=False):
         self.address = address
         self.files = files or {}
         self.greeting = list(greeting)
@@ -67,6 +67,10 @@ class ScriptedFtpPeer:
         self.close_before_quit = close_before_quit
         self.silent = silent
         self.pasv_plain = pasv_plain
+        # The answer to QUIT goes out early, right after the reply to RETR,
+        # as a line that is no FTP reply: it is waiting when the client
+        # sends QUIT, so the disconnect fails whatever the timing.
+        self.garble_quit = garble_quit
         self.commands = []
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -114,6 +118,8 @@ class ScriptedFtpPeer:
                 self._send(conn, self.replies[verb])
                 if verb == "QUIT":
                     return
+                if verb == "RETR" and self.garble_quit:
+                    self._send(conn, "garbled")
                 continue
             if verb == "USER":
                 self._send(conn, "331 Password required.")
@@ -153,7 +159,7 @@ class ScriptedFtpPeer:
                     continue
                 data.sendall(content)
                 data.close()
-                self._send(conn, "226 Transfer complete.")
+                self._send(conn, ["226 Transfer complete."] + (["garbled"] if self.garble_quit else []))
                 retrs += 1
                 if self.close_before_quit and retrs >= expected_retrs:
                     return
