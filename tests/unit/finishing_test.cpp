@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "apply/cleanup.h"
+#include "apply/deletion.h"
 #include "apply/finishing.h"
 #include "wire/elements.h"
+#include "unit/held_file.h"
 #include "unit/loopback.h"
 #include "unit/session_fixture.h"
 #include "unit/wire_sizes.h"
@@ -135,6 +137,29 @@ TEST_F(FinishingTest, ForcedDeletionDeletesInsideAndReportsWhatItRefuses) {
   EXPECT_EQ(display.calls.back(), "countdown");
 }
 
+TEST_F(FinishingTest, ForcedDeletionKeepsAHeldFileAndShowsItsProgressForAnyList) {
+  Install();
+  log.start_log(exe_dir + "Logs\\short.log");
+  const std::string root = install_dir + "/";
+  std::filesystem::create_directories(root);
+  testing::WriteAll(root + "held.dll", "h");
+  testing::WriteAll(root + "gone.txt", "g");
+  {
+    testing::Holder scanner(root + "held.dll");
+    DeleteFilesByForce(reporter, root, {"held.dll", "gone.txt"});
+  }
+  EXPECT_TRUE(std::filesystem::exists(root + "held.dll"));
+  EXPECT_FALSE(std::filesystem::exists(root + "gone.txt"));
+  EXPECT_EQ(display.calls,
+            (Strings{"stage 100", "overall 80", "failure Ошибка принудительного удаления файла: held.dll", "stage 0"}));
+  display.calls.clear();
+  DeleteFilesByForce(reporter, root, {});
+  EXPECT_EQ(display.calls, (Strings{"stage 100", "overall 80", "stage 0"}));
+  log.CloseLog();
+  ASSERT_EQ(Events().size(), 1u);
+  EXPECT_EQ(Events()[0].rfind("Ошибка принудительного удаления файла: held.dll (", 0), 0u);
+}
+
 TEST_F(FinishingTest, DataSourcesAreReplacedInOrderWithProgress) {
   Install();
   const std::string dsn = "Software\\ODBC\\ODBC.INI\\Main";
@@ -260,6 +285,24 @@ TEST(Cleanup, ListsFullPathsThenDeletesWarnsAndCloses) {
   EXPECT_EQ(view.calls,
             (Strings{"warning Не удаётся удалить файл \"..\\escape.txt\"; возможно, в данный момент он открыт. ",
                      "clear", "hide confirmation", "close"}));
+}
+
+TEST(Cleanup, EveryFileAnotherProgramHoldsGetsItsOwnWarningInOrder) {
+  testing::TempDir dir;
+  const std::string install = dir.Path().string() + "/";
+  for (const char* name : {"one.tmp", "two.tmp", "free.tmp"}) testing::WriteAll(install + name, "x");
+  RecordingCleanupView view;
+  {
+    testing::Holder first(install + "one.tmp");
+    testing::Holder second(install + "two.tmp");
+    DeleteForeignFiles(view, {"one.tmp", "free.tmp", "two.tmp"}, install);
+  }
+  EXPECT_TRUE(std::filesystem::exists(install + "one.tmp"));
+  EXPECT_TRUE(std::filesystem::exists(install + "two.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(install + "free.tmp"));
+  EXPECT_EQ(view.calls, (Strings{"warning Не удаётся удалить файл \"one.tmp\"; возможно, в данный момент он открыт. ",
+                                 "warning Не удаётся удалить файл \"two.tmp\"; возможно, в данный момент он открыт. ",
+                                 "clear", "hide confirmation", "close"}));
 }
 
 }  // namespace

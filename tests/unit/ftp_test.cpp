@@ -1,14 +1,6 @@
 // The FTP client's codecs and the download stage's small rules.
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-
 #include <functional>
 
 #include "apply/download.h"
@@ -21,6 +13,7 @@
 #include "base/heartbeat.h"
 #include "unit/failure_text.h"
 #include "unit/fake_clock.h"
+#include "unit/held_file.h"
 #include "unit/loopback.h"
 #include "unit/temp_dir.h"
 
@@ -149,33 +142,7 @@ TEST(PartialFile, TheDestinationChangesOnlyOnCommit) {
   EXPECT_THROW(PartialFile(dir.File("x.dll"), dir.File("missing") + "/x.dll"), InOutError);
 }
 
-// Holds a file as a virus scanner would (under Windows: open, shared for
-// reading only; natively: an exclusive flock), until released.
-class Holder {
- public:
-#ifdef _WIN32
-  explicit Holder(const std::string& path)
-      : handle_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
-  void Release() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-#else
-  explicit Holder(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY)) { ::flock(fd_, LOCK_EX); }
-  void Release() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-#endif
- public:
-  ~Holder() { Release(); }
-};
+using testing::Holder;
 
 TEST(PartialFile, AMoveRefusedWhileAScannerHoldsTheNewFileIsTriedAgain) {
   testing::TempDir dir;

@@ -157,6 +157,11 @@ bool DeleteFileAt(const std::string& path) {
     errno = EACCES;
     return false;
   }
+  // Windows refuses to delete a file another program holds open.
+  if (IsHeld(NativePath(path))) {
+    errno = EBUSY;
+    return false;
+  }
   return ::unlink(NativePath(path).c_str()) == 0;
 }
 
