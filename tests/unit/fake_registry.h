@@ -17,11 +17,15 @@
 
 namespace ulmar::testing {
 
+// The registry's value types that matter to the client: only the two kinds
+// of string are text; the others stand for every other type.
+enum class ValueType { String, ExpandableString, MultiString, Binary, Number };
+
 class FakeRegistry : public Registry {
  public:
   struct Value {
-    bool is_string = true;
-    std::string data;
+    ValueType type = ValueType::String;
+    std::string data;  // as stored: an expandable string is never expanded
   };
   struct Key {
     std::vector<std::pair<std::string, Value>> values;
@@ -44,10 +48,10 @@ class FakeRegistry : public Registry {
     return keys_[Id(root, path)];
   }
   void SetString(RegistryRoot root, const std::string& path, const std::string& name, const std::string& data) {
-    Set(root, path, name, {true, data});
+    Set(root, path, name, {ValueType::String, data});
   }
   void SetBinary(RegistryRoot root, const std::string& path, const std::string& name) {
-    Set(root, path, name, {false, "\x01\x02"});
+    Set(root, path, name, {ValueType::Binary, "\x01\x02"});
   }
   void Set(RegistryRoot root, const std::string& path, const std::string& name, Value value) {
     if (!keys_.count(Id(root, path))) AddKey(root, path);
@@ -100,7 +104,7 @@ class FakeRegistry : public Registry {
     if (key == keys_.end()) return nullptr;
     if (access != RegistryAccess::Read && !key->second.writable) return nullptr;
     if (Refused(root, access)) return nullptr;
-    return std::make_unique<OpenKey>(*this, root, path);
+    return std::make_unique<OpenKey>(*this, root, path, access);
   }
 
  private:
@@ -110,18 +114,25 @@ class FakeRegistry : public Registry {
 
   class OpenKey : public RegistryKey {
    public:
-    OpenKey(FakeRegistry& registry, RegistryRoot root, std::string path)
-        : registry_(registry), root_(root), path_(std::move(path)) {}
+    OpenKey(FakeRegistry& registry, RegistryRoot root, std::string path, RegistryAccess access)
+        : registry_(registry), root_(root), path_(std::move(path)), access_(access) {}
     std::optional<std::string> ReadString(const std::string& name) override {
       const Value* v = registry_.Get(root_, path_, name);
       if (!v) return std::nullopt;
-      if (!v->is_string) throw RegistryError(InvalidRegistryTypeText(name));
+      if (v->type != ValueType::String && v->type != ValueType::ExpandableString) {
+        throw RegistryError(InvalidRegistryTypeText(name));
+      }
       return v->data.substr(0, v->data.find('\0'));
     }
+    // A key opened for reading only refuses to change, as a handle without
+    // the right to set values does.
     void WriteString(const std::string& name, const std::string& value) override {
+      if (access_ == RegistryAccess::Read) throw RegistryError(RegistryWriteFailedText(name));
       registry_.SetString(root_, path_, name, value);
     }
-    bool DeleteValue(const std::string& name) override { return registry_.Remove(root_, path_, name); }
+    bool DeleteValue(const std::string& name) override {
+      return access_ != RegistryAccess::Read && registry_.Remove(root_, path_, name);
+    }
     std::vector<std::string> SubkeyNames() override {
       std::vector<std::string> names;
       std::string prefix = Id(root_, path_) + "\\";
@@ -138,6 +149,7 @@ class FakeRegistry : public Registry {
     FakeRegistry& registry_;
     RegistryRoot root_;
     std::string path_;
+    RegistryAccess access_;
   };
 
   std::map<std::string, Key> keys_;

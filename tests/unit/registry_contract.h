@@ -4,7 +4,9 @@
 // refuses and folds.
 //
 // A Place provides registry (a Registry&), root, and base: a key path no
-// test has used, removed again when the Place goes.
+// test has used, removed again when the Place goes; and Plant(path, name,
+// type, bytes), which stores a value of any type byte for byte as another
+// program would, past the interface (which writes plain strings only).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,8 +15,15 @@
 
 #include "base/errors.h"
 #include "platform/registry.h"
+#include "unit/fake_registry.h"
 
 namespace ulmar::testing {
+
+// Every byte of a literal but its own closing zero.
+template <size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
 
 template <typename Place>
 class RegistryContract : public ::testing::Test {
@@ -67,8 +76,57 @@ TYPED_TEST_P(RegistryContract, StringsAreReadToTheirFirstZeroAndValuesDeletedOnc
   EXPECT_EQ(key->ReadString("LocalDir"), std::nullopt);
 }
 
+TYPED_TEST_P(RegistryContract, BothKindsOfStringAreReadAsStoredAndOtherTypesRefusedByName) {
+  struct Row {
+    const char* name;
+    ValueType type;
+    std::string bytes;
+    const char* text;  // nullptr: refused
+  };
+  const Row rows[] = {
+      // Never expanded: the text is what the installer stored.
+      {"Driver", ValueType::ExpandableString, Bytes("%SystemRoot%\\SQLSRV32.dll\0"), "%SystemRoot%\\SQLSRV32.dll"},
+      // Stored whole by another program; the text ends at the first zero.
+      {"SuiteCode", ValueType::String, Bytes("abc\0def\0"), "abc"},
+      {"UserID", ValueType::Binary, Bytes("\x01\x02"), nullptr},
+      {"Database", ValueType::Number, Bytes("\x01\0\0\0"), nullptr},
+      {"Paths", ValueType::MultiString, Bytes("a\0b\0\0"), nullptr},
+  };
+  const std::string path = this->Key("Types");
+  for (const Row& row : rows) this->place.Plant(path, row.name, row.type, row.bytes);
+  auto key = this->registry().Open(this->place.root, path, RegistryAccess::Read);
+  ASSERT_NE(key, nullptr);
+  for (const Row& row : rows) {
+    try {
+      std::optional<std::string> text = key->ReadString(row.name);
+      EXPECT_TRUE(row.text && text == std::optional<std::string>(row.text)) << row.name << ": " << text.value_or("<none>");
+    } catch (const RegistryError& e) {
+      EXPECT_FALSE(row.text) << row.name << ": " << e.Message();
+      EXPECT_EQ(e.Message(), "Invalid data type for '" + std::string(row.name) + "'");
+    }
+  }
+}
+
+TYPED_TEST_P(RegistryContract, AKeyOpenedForReadingRefusesWritesNamingTheValue) {
+  Registry& r = this->registry();
+  const RegistryRoot root = this->place.root;
+  r.OpenOrCreate(root, this->Key("Settings"))->WriteString("LastUpdated", "01.01.2020");
+  auto key = r.Open(root, this->Key("Settings"), RegistryAccess::Read);
+  ASSERT_NE(key, nullptr);
+  try {
+    key->WriteString("LastUpdated", "08.12.2026");
+    ADD_FAILURE() << "written through a key opened for reading";
+  } catch (const RegistryError& e) {
+    EXPECT_EQ(e.Message(), "Failed to set data for 'LastUpdated'");
+  }
+  EXPECT_FALSE(key->DeleteValue("LastUpdated"));
+  EXPECT_EQ(key->ReadString("LastUpdated"), std::optional<std::string>("01.01.2020"));
+}
+
 REGISTER_TYPED_TEST_SUITE_P(RegistryContract, KeysAreOpenedNeverCreatedExceptByOpenOrCreate,
                             KeyAndValueNamesFoldLetterCaseAsCodePage1251Does,
-                            StringsAreReadToTheirFirstZeroAndValuesDeletedOnce);
+                            StringsAreReadToTheirFirstZeroAndValuesDeletedOnce,
+                            BothKindsOfStringAreReadAsStoredAndOtherTypesRefusedByName,
+                            AKeyOpenedForReadingRefusesWritesNamingTheValue);
 
 }  // namespace ulmar::testing

@@ -11,6 +11,9 @@ struct FakePlace {
   std::string base = "Software\\UlmarContract";
   FakePlace() { fake.AddKey(root, base); }
   Registry& registry() { return fake; }
+  void Plant(const std::string& path, const std::string& name, ValueType type, const std::string& bytes) {
+    fake.Set(root, path, name, {type, bytes});
+  }
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Fake, RegistryContract, FakePlace);
