@@ -83,12 +83,18 @@ TEST_F(SettingsTest, UserIdIsNotFoundOnlyWithoutTheKey) {
   }
 }
 
-TEST_F(SettingsTest, LastUpdatedIsTodaysShortDateAndSilentWithoutTheKey) {
+TEST_F(SettingsTest, LastUpdatedIsTodaysShortDateAndSilentWithoutTheKeyOrTheRightToWriteIt) {
   settings.SetLastUpdated();  // no key: nothing, no error
   EXPECT_EQ(registry.Get(HKLM, "SOFTWARE\\ULMAR", "LastUpdated"), nullptr);
   registry.SetString(HKLM, "SOFTWARE\\ULMAR", "LastUpdated", "01.01.2020");
   settings.SetLastUpdated();
   EXPECT_EQ(registry.Get(HKLM, "SOFTWARE\\ULMAR", "LastUpdated")->data, "08.12.2026");
+  // The installer did not grant the users write rights to the key: it opens
+  // for reading only, and the date is silently not kept.
+  registry.SetString(HKLM, "SOFTWARE\\ULMAR", "LastUpdated", "01.01.2020");
+  registry.AddKey(HKLM, "SOFTWARE\\ULMAR").writable = false;
+  settings.SetLastUpdated();
+  EXPECT_EQ(registry.Get(HKLM, "SOFTWARE\\ULMAR", "LastUpdated")->data, "01.01.2020");
 }
 
 }  // namespace
