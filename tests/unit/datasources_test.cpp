@@ -13,12 +13,14 @@ using testing::FakeRegistry;
 constexpr auto HKLM = RegistryRoot::LocalMachine;
 constexpr auto HKCU = RegistryRoot::CurrentUser;
 
+// A DSN's key; a value left out (nullopt) is not there at all.
 void AddDsn(FakeRegistry& r, RegistryRoot root, const std::string& name, const std::string& driver,
-            const std::string& database = "db", const std::string& server = "srv") {
+            const std::optional<std::string>& database = "db", const std::optional<std::string>& server = "srv",
+            testing::ValueType driver_type = testing::ValueType::String) {
   std::string path = std::string(kOdbcIniKey) + "\\" + name;
-  r.SetString(root, path, "Driver", driver);
-  if (!database.empty()) r.SetString(root, path, "Database", database);
-  if (!server.empty()) r.SetString(root, path, "Server", server);
+  r.Set(root, path, "Driver", {driver_type, driver});
+  if (database) r.SetString(root, path, "Database", *database);
+  if (server) r.SetString(root, path, "Server", *server);
 }
 
 std::string Describe(const std::vector<TDBAlias>& sources) {
@@ -42,19 +44,27 @@ TEST_F(DataSourcesTest, UserDsnsThenSystemDsnsOfTheSqlServerDriverOnly) {
   AddDsn(registry, HKCU, "X", "C:\\WINDOWS\\System32\\SQLSRV32.dll", "Учёт", "S1");
   AddDsn(registry, HKCU, "Lower", "C:\\WINDOWS\\System32\\sqlsrv32.dll");
   AddDsn(registry, HKCU, "Inside", "SQLSRV32.dll.old");
-  AddDsn(registry, HKCU, "NoValues", "SQLSRV32.dll", "", "");
+  AddDsn(registry, HKCU, "NoValues", "SQLSRV32.dll", std::nullopt, std::nullopt);
+  AddDsn(registry, HKCU, "EmptyServer", "SQLSRV32.dll", "Учёт", "");
+  // An expandable string is text too, taken as stored.
+  AddDsn(registry, HKCU, "Expandable", "%SystemRoot%\\System32\\SQLSRV32.dll", "db", "srv",
+         testing::ValueType::ExpandableString);
   AddDsn(registry, HKLM, "X", "SQLSRV32.dll", "Main", "S2");
   AddDsn(registry, HKLM, "Access", "C:\\odbcjt32.dll");
-  EXPECT_EQ(Describe(Collect()), "1:X|Учёт|S1;1:NoValues||;0:X|Main|S2;");
+  EXPECT_EQ(Describe(Collect()), "1:X|Учёт|S1;1:NoValues||;1:EmptyServer|Учёт|;1:Expandable|db|srv;0:X|Main|S2;");
 }
 
-TEST_F(DataSourcesTest, ADriverValueThatIsNotTextEndsTheInventory) {
-  registry.SetBinary(HKLM, std::string(kOdbcIniKey) + "\\Bad", "Driver");
-  try {
-    Collect();
-    FAIL() << "collected";
-  } catch (const RegistryError& e) {
-    EXPECT_EQ(e.Message(), "Invalid data type for 'Driver'");
+TEST_F(DataSourcesTest, AValueThatIsNotTextEndsTheInventory) {
+  for (const char* name : {"Driver", "Database", "Server"}) {
+    FakeRegistry one_bad;
+    AddDsn(one_bad, HKLM, "Bad", "SQLSRV32.dll");
+    one_bad.SetBinary(HKLM, std::string(kOdbcIniKey) + "\\Bad", name);
+    try {
+      CollectDataSources(one_bad, aliases);
+      ADD_FAILURE() << name << ": collected";
+    } catch (const RegistryError& e) {
+      EXPECT_EQ(e.Message(), "Invalid data type for '" + std::string(name) + "'");
+    }
   }
 }
 
