@@ -30,13 +30,17 @@ TEST(ScanDir, TwoLevelsRootFirstLogsSkippedExactly) {
   testing::WriteAll((r / "Bin" / "lib.dll").string(), "x");
   testing::WriteAll((r / "Bin" / "Sub" / "deep.txt").string(), "x");
   testing::WriteAll((r / "Logs" / "short.log").string(), "x");
+  // Downloads cut off before their move, under the short name and beside
+  // their destination as earlier versions received them.
+  testing::WriteAll((r / "download.ulmar-partial").string(), "x");
+  testing::WriteAll((r / "Bin" / "lib.dll.ulmar-partial").string(), "x");
   auto files = ScanDir(r.string() + "\\");
   EXPECT_EQ(Names(files), (std::vector<std::string>{"empty.dat", "readme.txt", "Bin\\lib.dll"}));
   EXPECT_EQ(files[0].CRC, 0u);
   EXPECT_EQ(files[1].CRC, 0xCBF43926u);
 }
 
-TEST(ScanDir, OnlyLogsSpelledExactlyIsSkipped) {
+TEST(ScanDir, OnlyTheFolderLogsSpelledExactlyIsSkipped) {
   for (const char* name : {"logs", "LOGS"}) {
     testing::TempDir dir;
     fs::create_directories(dir.Path() / name);
@@ -45,6 +49,10 @@ TEST(ScanDir, OnlyLogsSpelledExactlyIsSkipped) {
     ASSERT_EQ(files.size(), 1u) << name;
     EXPECT_EQ(files[0].FileName, std::string(name) + "\\kept.log");
   }
+  // A file of that name is an ordinary file of the installation.
+  testing::TempDir dir;
+  testing::WriteAll(dir.File("Logs"), "x");
+  EXPECT_EQ(Names(ScanDir(dir.Path().string() + "\\")), std::vector<std::string>{"Logs"});
 }
 
 TEST(ScanDir, BeatsWhileALargeFileIsChecksummedNotOnlyBetweenFiles) {
