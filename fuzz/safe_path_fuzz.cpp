@@ -7,8 +7,8 @@
 // component's trailing spaces (and, where that leaves nothing but dots, its
 // trailing dots) are trimmed before that is decided, as the last component
 // of a path is trimmed; a colon anywhere would name a drive or a stream; a
-// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, in any case, with any
-// extension or trailing spaces) is a device in any folder.
+// device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9, LPT1-9, in any
+// case, with any extension or trailing spaces) is a device in any folder.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -21,7 +21,9 @@ namespace {
 bool IsDevice(const std::string& component) {
   std::string base = ulmar::UpperCp1251(component.substr(0, component.find('.')));
   while (!base.empty() && base.back() == ' ') base.pop_back();
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$") {
+    return true;
+  }
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
          base[3] <= '9';
 }

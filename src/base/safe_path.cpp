@@ -11,6 +11,8 @@ bool IsDeviceName(const std::string& component) {
   std::string base = UpperCp1251(component.substr(0, component.find('.')));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  // The console's input and output, which CreateFile opens by these names.
+  if (base == "CONIN$" || base == "CONOUT$") return true;
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
          base[3] <= '9';
 }

@@ -186,12 +186,19 @@ TEST(PartialFile, AFileHeldLongerThanThePatienceFailsAndLeavesTheOldFile) {
 }
 
 TEST(SafePath, ServerPathsStayInsideTheInstallation) {
+  // Every path is put after the installation folder, which ends with a
+  // backslash: Windows folds the doubled separators of "\\server" or
+  // "\\?\" there into one, so they name folders inside; a trailing dot or
+  // blank of a name is dropped, or stays part of a folder's name.
   for (const char* ok : {"x.dll", "Bin\\x.dll", "\\Bin\\x.dll", "a/b/c.txt", "console\\x", "COM0.txt", "Справка.txt",
-                         "...\\x", "a..b"}) {
+                         "...\\x", "a..b", "CONIN", "conout.txt", "CONIN$x", "\\\\server\\share\\x", "//server/share/x",
+                         "\\\\?\\x", "\\\\.\\x", "a.", "a ", "dir.\\x", "dir \\x", "Bin\\x.dll. "}) {
     EXPECT_FALSE(UnsafePathReason(ok)) << ok;
   }
   for (const char* bad : {"..\\outside.txt", "a\\..\\..\\x", "a/../x", "C:\\windows\\win.ini", "x.txt:stream",
-                          "CON", "con.d\\x", "bin\\nul.txt", "LPT1", "com9.log", "a\\\x01.txt", "..", ".. \\x.dll", "Bin\\..   "}) {
+                          "CON", "con.d\\x", "bin\\nul.txt", "LPT1", "com9.log", "a\\\x01.txt", "..", ".. \\x.dll", "Bin\\..   ",
+                          "CONIN$", "conout$", "CONIN$.txt", "Bin\\CONOUT$.log", "conin$ ", "CON.", "nul \\x",
+                          "\\\\server\\share\\..\\..\\x", "\\\\?\\C:\\x", "\\\\.\\COM1", "\\\\.\\CONOUT$"}) {
     EXPECT_TRUE(UnsafePathReason(bad)) << bad;
   }
 }
