@@ -29,7 +29,10 @@ class FakeRegistry : public Registry {
   };
   struct Key {
     std::vector<std::pair<std::string, Value>> values;
-    bool writable = true;
+    bool writable = true;  // false: opens for reading only
+    // Opens for writing, yet the system refuses every value written to it
+    // (as it does once another program has deleted the key meanwhile).
+    bool refuses_values = false;
   };
 
   static std::string Fold(const std::string& s) { return UpperCp1251(s); }
@@ -124,10 +127,14 @@ class FakeRegistry : public Registry {
       }
       return v->data.substr(0, v->data.find('\0'));
     }
-    // A key opened for reading only refuses to change, as a handle without
-    // the right to set values does.
+    // Refused, naming the value, through a key opened for reading only (a
+    // handle without the right to set values) or for a key that refuses its
+    // values.
     void WriteString(const std::string& name, const std::string& value) override {
-      if (access_ == RegistryAccess::Read) throw RegistryError(RegistryWriteFailedText(name));
+      auto key = registry_.keys_.find(Id(root_, path_));
+      if (access_ == RegistryAccess::Read || (key != registry_.keys_.end() && key->second.refuses_values)) {
+        throw RegistryError(RegistryWriteFailedText(name));
+      }
       registry_.SetString(root_, path_, name, value);
     }
     bool DeleteValue(const std::string& name) override {

@@ -97,5 +97,15 @@ TEST_F(SettingsTest, LastUpdatedIsTodaysShortDateAndSilentWithoutTheKeyOrTheRigh
   EXPECT_EQ(registry.Get(HKLM, "SOFTWARE\\ULMAR", "LastUpdated")->data, "01.01.2020");
 }
 
+TEST_F(SettingsTest, ARefusedWriteOfLastUpdatedIsRaisedNamingTheValue) {
+  registry.AddKey(HKLM, "SOFTWARE\\ULMAR").refuses_values = true;
+  try {
+    settings.SetLastUpdated();
+    FAIL() << "the refused write went unnoticed";
+  } catch (const RegistryError& e) {
+    EXPECT_EQ(e.Message(), "Failed to set data for 'LastUpdated'");
+  }
+}
+
 }  // namespace
 }  // namespace ulmar
