@@ -137,6 +137,22 @@ TEST_F(FinishingTest, ForcedDeletionDeletesInsideAndReportsWhatItRefuses) {
   EXPECT_EQ(display.calls.back(), "countdown");
 }
 
+// The date's write refused after the key opened (another program deleted
+// it meanwhile): the error leaves the session, for the window's default
+// error box, after the success was shown.
+TEST_F(FinishingTest, ARefusedLastUpdatedLeavesTheSessionAfterItsSuccess) {
+  Install();
+  registry.AddKey(HKLM, "SOFTWARE\\ULMAR").refuses_values = true;
+  try {
+    RunWith({}, Int(0), {});
+    FAIL() << "the refused write went unnoticed";
+  } catch (const RegistryError& e) {
+    EXPECT_EQ(e.Message(), "Failed to set data for 'LastUpdated'");
+  }
+  EXPECT_TRUE(Shown("success Обновление успешно завершено!"));
+  EXPECT_FALSE(Shown("countdown"));
+}
+
 TEST_F(FinishingTest, ForcedDeletionKeepsAHeldFileAndShowsItsProgressForAnyList) {
   Install();
   log.start_log(exe_dir + "Logs\\short.log");
