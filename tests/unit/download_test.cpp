@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "apply/download.h"
+#include "unit/ftp_script.h"
 #include "unit/loopback.h"
 #include "unit/session_fixture.h"
 
@@ -34,6 +35,36 @@ TEST_F(DownloadTest, ACountBelowOneAsksNoServer) {
     EXPECT_EQ(done->fetched, 0);
     EXPECT_EQ(display.calls, (Calls{"stage 100", "overall 50", "stage 0"})) << count;
   }
+}
+
+// Three files: after each, the stage's progress and its line; the total
+// after the last.
+TEST_F(DownloadTest, EachFileShowsItsShareOfTheStageThenItsLine) {
+  using P = testing::ScriptedPeer;
+  Install();
+  std::filesystem::create_directories(install_dir);
+  P first({P::Send("one"), P::Close()});
+  P second({P::Send("two"), P::Close()});
+  P third({P::Send("three"), P::Close()});
+  std::vector<P::Step> script = testing::LoginScript();
+  for (P* data : {&first, &second, &third}) {
+    script = testing::Then(script, {P::ReceiveLines(1), P::Send("250 OK\r\n"), P::ReceiveLines(1),
+                                    P::Send(testing::PasvReply(127, 0, 0, 1, data->Port())), P::ReceiveLines(1),
+                                    P::Send("150 Opening\r\n226 Done\r\n")});
+  }
+  P control(testing::Then(script, {P::ReceiveAll()}));
+  ServerLists lists;
+  lists.UpdateCount = 3;
+  lists.FtpServers = {"127.0.0.1"};
+  lists.FilesToUpdate = {"a.txt", "a.txt", "b.txt", "b.txt", "c.txt", "c.txt"};
+  std::optional<Downloaded> done = Download(lists, control.Port());
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->fetched, 3);
+  EXPECT_EQ(testing::ReadAll(install_dir + "/c.txt"), "three");
+  EXPECT_EQ(display.calls, (Calls{"stage 100", "overall 50", "stage 0", "status Получили информацию, начинаем скачивать",
+                                  "stage 33", "status       принят файл: a.txt", "stage 67",
+                                  "status       принят файл: b.txt", "stage 100", "status       принят файл: c.txt",
+                                  "status    всего cкачано файлов: 3"}));
 }
 
 }  // namespace

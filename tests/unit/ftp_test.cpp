@@ -13,6 +13,7 @@
 #include "base/heartbeat.h"
 #include "unit/failure_text.h"
 #include "unit/fake_clock.h"
+#include "unit/ftp_script.h"
 #include "unit/held_file.h"
 #include "unit/loopback.h"
 #include "unit/temp_dir.h"
@@ -209,25 +210,13 @@ TEST(SafePath, ServerPathsStayInsideTheInstallation) {
 namespace ulmar {
 namespace {
 
+using testing::LoginScript;
+using testing::PasvReply;
 using testing::ScriptedPeer;
+using testing::Then;
 
 using testing::ShortLimits;
 
-// An FTP server's side of a log-in without a password, up to SYST's reply.
-std::vector<ScriptedPeer::Step> LoginScript() {
-  using P = ScriptedPeer;
-  return {P::Send("220 ready\r\n"), P::ReceiveLines(1), P::Send("230 in\r\n"),    P::ReceiveLines(1),
-          P::Send("211 no features\r\n"), P::ReceiveLines(1), P::Send("200 Type set\r\n"), P::ReceiveLines(1),
-          P::Send("215 UNIX\r\n")};
-}
-std::vector<ScriptedPeer::Step> Then(std::vector<ScriptedPeer::Step> first, std::vector<ScriptedPeer::Step> more) {
-  first.insert(first.end(), more.begin(), more.end());
-  return first;
-}
-std::string PasvReply(int a, int b, int c, int d, uint16_t port) {
-  return "227 Entering Passive Mode (" + std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) + "," +
-         std::to_string(d) + "," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ").\r\n";
-}
 // The text of the FtpError that action raises.
 std::string FtpFailure(const std::function<void()>& action) { return testing::FailureText<FtpError>(action); }
 
