@@ -55,6 +55,24 @@ class Client:
         """A log file's text, decoded from code page 1251."""
         return (self.folder / "Logs" / name).read_bytes().decode("cp1251")
 
+    def start_watched(self, line, timeout=30):
+        """Starts the client with an inspector already watching for the
+        status box to show exactly the one line given: a state that lasts
+        a moment (a connect attempt) is caught however slowly programs start.
+        Returns the inspector's reading."""
+        watcher = subprocess.Popen(["wine", str(INSPECTOR), "watch-status", line,
+                                    str(timeout)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            assert watcher.stdout.readline().strip() == b"watching"
+            self.start()
+            out, _ = watcher.communicate(timeout=timeout + 30)
+        finally:
+            if watcher.poll() is None:
+                watcher.kill()
+                watcher.wait()
+        assert watcher.returncode == 0, f"the status box never showed only {line!r}"
+        return json.loads(out.decode("cp1251"))
+
     def start(self):
         self.process = subprocess.Popen(
             ["wine", str(self.folder / "UlmarUpdater.exe")],

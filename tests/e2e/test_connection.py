@@ -23,11 +23,9 @@ def test_nothing_listening_fails_with_the_connection_message(make_client):
 def test_a_server_that_never_completes_the_handshake_times_out_and_the_window_stays_responsive(
         make_client, server):
     server("stall")
-    client = make_client().start()
+    client = make_client()
     # While the connect waits, the window answers the inspector's questions.
-    connecting = client.wait_for(
-        lambda w: w and w["status_lines"] == ["Устанавливаем соединение с сервером"], what="the connect",
-        reading="status")
+    connecting = client.start_watched("Устанавливаем соединение с сервером")
     assert connecting["status_background"] != FAILURE_RGB
     # Asked again, the window answers again. (Whether the two-second wait is
     # still running by then depends on how fast the inspector starts, so
@@ -42,9 +40,8 @@ def test_a_server_that_never_completes_the_handshake_times_out_and_the_window_st
 
 def test_a_close_request_during_the_connect_takes_effect_when_the_session_ends(make_client, server):
     server("stall")
-    client = make_client().start()
-    client.wait_for(lambda w: w and w["status_lines"] == ["Устанавливаем соединение с сервером"],
-                    what="the connect", reading="status")
+    client = make_client()
+    client.start_watched("Устанавливаем соединение с сервером")
     client.click("btClose")
     assert client.wait_exit(timeout=15) == 0
     assert event_lines(client.log())[-1] == "Connect timed out."

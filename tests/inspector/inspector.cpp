@@ -13,6 +13,11 @@
 //   inspector attributes PATH print a file's attributes (decimal)
 //   inspector hold PATH       hold a file open for writing (others may read)
 //                             until standard input closes; prints "held"
+//   inspector watch-status LINE SECONDS
+//                             prints "watching", then watches (without
+//                             starting anew for every look) until the status
+//                             box shows exactly the one line LINE, and prints
+//                             the status JSON; exit code 3 after SECONDS
 //
 // Output is code page 1251 JSON; exit code 2 when the window is not there.
 #include <fcntl.h>
@@ -20,6 +25,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -248,6 +254,23 @@ int main(int argc, char** argv) {
     fwrite(out.data(), 1, out.size(), stdout);
     return 0;
   }
+  if (command == "watch-status" && argc > 3) {
+    // A state that lasts only a moment (a connect attempt) is caught by
+    // looking every few milliseconds from one running process.
+    std::fputs("watching\n", stdout);
+    std::fflush(stdout);
+    const DWORD deadline = GetTickCount() + static_cast<DWORD>(std::atoi(argv[3])) * 1000;
+    while (static_cast<int>(deadline - GetTickCount()) > 0) {
+      HWND watched = FindMainWindow();
+      if (watched && Lines(TextOf(GetDlgItem(watched, ids::kLogBox))) == std::vector<std::string>{argv[2]}) {
+        std::string out = "{" + StatusJson(watched) + "}\n";
+        fwrite(out.data(), 1, out.size(), stdout);
+        return 0;
+      }
+      Sleep(5);
+    }
+    return 3;
+  }
   HWND window = FindMainWindow();
   if (command == "press-box") {
     // Message boxes may outlive the main window's visibility; search by process.
@@ -279,7 +302,8 @@ int main(int argc, char** argv) {
     }
     return 4;
   } else {
-    std::fputs("usage: inspector read | status | click NAME | close | press-box [TITLE] | read-box TITLE\n", stderr);
+    std::fputs("usage: inspector read | status | click NAME | close | press-box [TITLE] | read-box TITLE | "
+               "watch-status LINE SECONDS\n", stderr);
     return 1;
   }
   return 0;
