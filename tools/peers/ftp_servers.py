@@ -115,11 +115,14 @@ class ScriptedFtpPeer:
             verb, _, arg = line.partition(" ")
             verb = verb.upper()
             if verb in self.replies:
-                self._send(conn, self.replies[verb])
+                answer = self.replies[verb]
+                answer = [answer] if isinstance(answer, str) else list(answer)
+                # In one send with the reply, so it is there when the reply is.
+                if verb == "RETR" and self.garble_quit:
+                    answer.append("garbled")
+                self._send(conn, answer)
                 if verb == "QUIT":
                     return
-                if verb == "RETR" and self.garble_quit:
-                    self._send(conn, "garbled")
                 continue
             if verb == "USER":
                 self._send(conn, "331 Password required.")
