@@ -84,7 +84,7 @@ void ClientConversation::Sent(size_t count) {
     pending_.clear();
     pending_.shrink_to_fit();
     sent_ = 0;
-    if (budget_ && counts_ && budgeted_) {
+    if (budget_ && budgeted_) {
       budget_->Give(budgeted_);
       budgeted_ = 0;
     }

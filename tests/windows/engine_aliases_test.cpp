@@ -9,6 +9,7 @@
 
 #include "datasources/creation.h"
 #include "platform/exe_path.h"
+#include "platform/registry.h"
 #include "unit/alias_contract.h"
 #include "unit/failure_text.h"
 #include "unit/temp_dir.h"
@@ -22,34 +23,29 @@ constexpr char kEngineKey[] = "SOFTWARE\\Borland\\Database Engine";
 // missing value deleted), and put back as it was afterwards.
 class EngineRegistration {
  public:
-  EngineRegistration(std::optional<std::string> dll_path, std::optional<std::string> config_file) {
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEngineKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+  EngineRegistration(std::optional<std::string> dll_path, std::optional<std::string> config_file)
+      : key_(registry_->OpenOrCreate(RegistryRoot::LocalMachine, kEngineKey)) {
     Set("DLLPATH", dll_path);
     Set("CONFIGFILE01", config_file);
   }
   ~EngineRegistration() {
     for (auto& [name, value] : previous_) Write(name, value);
-    RegCloseKey(key_);
   }
 
  private:
-  void Set(const char* name, const std::optional<std::string>& value) {
-    char old[MAX_PATH] = {};
-    DWORD size = sizeof old - 1;
-    std::optional<std::string> was;
-    if (RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS) was = old;
-    previous_.push_back({name, was});
+  void Set(const std::string& name, const std::optional<std::string>& value) {
+    previous_.push_back({name, key_->ReadString(name)});
     Write(name, value);
   }
   void Write(const std::string& name, const std::optional<std::string>& value) {
     if (value) {
-      RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                     static_cast<DWORD>(value->size() + 1));
+      key_->WriteString(name, *value);
     } else {
-      RegDeleteValueA(key_, name.c_str());
+      key_->DeleteValue(name);
     }
   }
-  HKEY key_ = nullptr;
+  std::unique_ptr<Registry> registry_ = MakeSystemRegistry();
+  std::unique_ptr<RegistryKey> key_;
   std::vector<std::pair<std::string, std::optional<std::string>>> previous_;
 };
 
