@@ -9,7 +9,9 @@
 
 namespace ulmar::server {
 
-std::string Failed(const std::string& reason) { return "failed reason=" + Quoted(reason); }
+std::string Outcome::Text() const { return ok ? "ok" : "failed reason=" + Quoted(reason); }
+
+Outcome Failed(std::string reason) { return Outcome{false, std::move(reason)}; }
 
 bool ReplyBudget::Take(size_t count) {
   size_t used = used_.load();
@@ -20,12 +22,13 @@ bool ReplyBudget::Take(size_t count) {
 }
 
 ClientConversation::ClientConversation(std::string peer, ReleaseStore& releases, const ConversationLimits& limits,
-                                       ReplyBudget* budget)
+                                       ReplyBudget* budget, bool keep_names)
     : peer_(std::move(peer)),
       started_(Clock::now()),
       last_progress_(started_),
       releases_(releases),
       reader_(*this, limits),
+      keep_names_(keep_names),
       budget_(budget) {}
 
 ClientConversation::~ClientConversation() {
@@ -60,6 +63,7 @@ bool ClientConversation::Receive(std::string_view bytes) {
   }
   {
     ServerLists lists = builder_->Finish();
+    if (keep_names_) KeepNames(lists);
     builder_.reset();
     std::string reply = wire::EncodeServerLists(lists);
     if (budget_) {
@@ -92,29 +96,47 @@ void ClientConversation::Sent(size_t count) {
   NextPhase();
 }
 
-std::string ClientConversation::ClientLeft(const std::string& why) const {
-  if (phase_ == Phase::Waiting) return "ok";
+void ClientConversation::KeepNames(const ServerLists& lists) {
+  auto keep = [](std::vector<std::string>& to, auto begin, auto end, size_t step) {
+    for (auto it = begin; it < end && to.size() < kMaxRecordedNames; it += step) to.push_back(*it);
+  };
+  names_.drifted = builder_->drifted();
+  names_.missing = builder_->missing();
+  // Files to update come in pairs: remote path, then the client's local path.
+  if (lists.FilesToUpdate.size() > 1) {
+    keep(names_.update_names, lists.FilesToUpdate.begin() + 1, lists.FilesToUpdate.end(), 2);
+  }
+  keep(names_.foreign_names, lists.ForeignFiles.begin(), lists.ForeignFiles.end(), 1);
+  keep(names_.deletion_names, lists.FilesToDelete.begin(), lists.FilesToDelete.end(), 1);
+  for (const TDBAlias& source : lists.NewDataSources) {
+    if (names_.source_names.size() == kMaxRecordedNames) break;
+    names_.source_names.push_back(source.Name);
+  }
+}
+
+Outcome ClientConversation::ClientLeft(const std::string& why) const {
+  if (phase_ == Phase::Waiting) return kServed;
   return Failed(why + (phase_ == Phase::Reading ? " during the inventory" : " during the reply"));
 }
 
-std::string ClientConversation::ConnectionBroke() const {
-  return phase_ == Phase::Waiting ? "ok" : Failed("the connection broke");
+Outcome ClientConversation::ConnectionBroke() const {
+  return phase_ == Phase::Waiting ? kServed : Failed("the connection broke");
 }
 
-std::optional<std::string> ClientConversation::Overstayed(Clock::time_point now, std::chrono::seconds idle,
+std::optional<Outcome> ClientConversation::Overstayed(Clock::time_point now, std::chrono::seconds idle,
                                                           std::chrono::seconds whole,
                                                           std::chrono::seconds identity) const {
   if (!user_ && now - started_ > identity) {
     return Failed("no opening and identity within " + std::to_string(identity.count()) + " s");
   }
   if (now - last_progress_ > idle) {
-    return phase_ == Phase::Waiting ? "ok" : Failed("idle for " + std::to_string(idle.count()) + " s");
+    return phase_ == Phase::Waiting ? kServed : Failed("idle for " + std::to_string(idle.count()) + " s");
   }
   if (now - started_ > whole) return Failed("longer than " + std::to_string(whole.count()) + " s");
   return std::nullopt;
 }
 
-std::string ClientConversation::LogLine(const std::string& result) const {
+std::string ClientConversation::LogLine(const Outcome& outcome) const {
   std::string line = LogTime() + " peer=" + peer_;
   if (protocol_id_ && !SameTextCp1251(*protocol_id_, wire::kProtocolId)) line += " protocol=" + Quoted(*protocol_id_);
   line += " suite=" + (suite_ ? Quoted(*suite_) : std::string("-"));
@@ -127,7 +149,31 @@ std::string ClientConversation::LogLine(const std::string& result) const {
             " delete=" + std::to_string(counts_->deletions);
   }
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
-  return line + " ms=" + std::to_string(ms) + " result=" + result;
+  return line + " ms=" + std::to_string(ms) + " result=" + outcome.Text();
+}
+
+SessionRecord ClientConversation::Record(const Outcome& outcome) const {
+  SessionRecord record = keep_names_ ? names_ : SessionRecord{};
+  record.time = std::chrono::duration_cast<std::chrono::seconds>(
+                    std::chrono::system_clock::now().time_since_epoch()).count();
+  record.peer = peer_;
+  record.address = peer_.substr(0, peer_.rfind(':'));
+  record.duration_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
+  // The release's spelling: "student" and "STUDENT" are one suite.
+  record.suite = release_suite_ ? release_suite_ : suite_;
+  record.user = user_;
+  record.files = file_count_;
+  record.sources = source_count_;
+  if (counts_) {
+    record.has_verdict = true;
+    record.update = counts_->update;
+    record.foreign = counts_->foreign;
+    record.new_sources = counts_->new_sources;
+    record.deletions = counts_->deletions;
+  }
+  record.ok = outcome.ok;
+  record.reason = outcome.reason;
+  return record;
 }
 
 void ClientConversation::OnOpening(const std::string& protocol_id) {
@@ -139,6 +185,7 @@ std::string ClientConversation::OnSuite(const std::string& suite) {
   suite_ = suite;
   std::shared_ptr<const Release> release = releases_.Find(suite);
   if (!release) return "unknown suite code";
+  release_suite_ = release->suite;
   builder_.emplace(std::move(release));
   return "";
 }

@@ -21,14 +21,22 @@
 
 #include "conversation.h"
 #include "release.h"
+#include "session_record.h"
 #include "verdict.h"
 
 namespace ulmar::server {
 
 using Clock = std::chrono::steady_clock;
 
-// The log line's result of a conversation that failed.
-std::string Failed(const std::string& reason);
+// How a conversation ended: fine, or failed with a reason (UTF-8).
+struct Outcome {
+  bool ok = true;
+  std::string reason;
+  // The log line's result: "ok", or "failed reason=\"...\"".
+  std::string Text() const;
+};
+inline const Outcome kServed{};
+Outcome Failed(std::string reason);
 
 // The reply bytes that all conversations hold unsent, bounded across the
 // workers: clients that never read their replies (each may be owed some
@@ -52,8 +60,10 @@ class ClientConversation final : public InventorySink {
 
   // The budget, when given, is not owned; each reply is taken from it until
   // it has been sent.
+  // keep_names: the verdict's names are kept (at most kMaxRecordedNames of
+  // each list) for the conversation's record.
   ClientConversation(std::string peer, ReleaseStore& releases, const ConversationLimits& limits,
-                     ReplyBudget* budget = nullptr);
+                     ReplyBudget* budget = nullptr, bool keep_names = false);
   ~ClientConversation();
   ClientConversation(const ClientConversation&) = delete;
   ClientConversation& operator=(const ClientConversation&) = delete;
@@ -71,20 +81,25 @@ class ClientConversation final : public InventorySink {
 
   // The result when the client closed or reset the connection (why), or
   // when the connection broke: fine once the reply is out.
-  std::string ClientLeft(const std::string& why) const;
-  std::string ConnectionBroke() const;
+  Outcome ClientLeft(const std::string& why) const;
+  Outcome ConnectionBroke() const;
   // The result to close with when nothing moved for longer than idle or
   // the conversation lasted longer than whole; nothing while it may go on.
   // A client that has not sent its identity within identity is closed too.
-  std::optional<std::string> Overstayed(Clock::time_point now, std::chrono::seconds idle,
+  std::optional<Outcome> Overstayed(Clock::time_point now, std::chrono::seconds idle,
                                         std::chrono::seconds whole, std::chrono::seconds identity) const;
 
   // The conversation's one log line.
-  std::string LogLine(const std::string& result) const;
+  std::string LogLine(const Outcome& outcome) const;
+  // What the fleet's records keep of it; names only when the conversation
+  // was made with keep_names.
+  SessionRecord Record(const Outcome& outcome) const;
 
  private:
   // The one place the phase changes.
   void NextPhase();
+  // Keeps the first names of each verdict list for the record.
+  void KeepNames(const ServerLists& lists);
 
   void OnOpening(const std::string& protocol_id) override;
   std::string OnSuite(const std::string& suite) override;
@@ -103,17 +118,20 @@ class ClientConversation final : public InventorySink {
   ReleaseStore& releases_;
   InventoryReader reader_;
   std::optional<VerdictBuilder> builder_;
-  // Of the verdict only its counts are kept, for the log line; its names
-  // leave with the encoded reply.
+  // Of the verdict its counts are kept, for the log line; its names leave
+  // with the encoded reply, but for the few kept for the record.
   struct VerdictCounts {
     size_t ftp = 0, foreign = 0, new_sources = 0, deletions = 0;
     int32_t update = 0;
   };
   std::optional<VerdictCounts> counts_;
+  bool keep_names_;
+  SessionRecord names_;  // only its name lists are used
   ReplyBudget* budget_;
   size_t budgeted_ = 0;  // of the budget, held by this conversation's reply
   std::string failure_;
   std::optional<std::string> protocol_id_, suite_, user_;
+  std::optional<std::string> release_suite_;  // the suite's folder name, once found
   std::optional<int32_t> file_count_, source_count_;
 };
 

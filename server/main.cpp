@@ -1,6 +1,8 @@
 // ulmar-update-server: the reference update server. Answers each client's
 // inventory with the verdict of the release for its suite code.
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -14,12 +16,15 @@
 #include <string>
 #include <thread>
 
+#include "fleet_page.h"
+#include "recorder.h"
 #include "release.h"
 #include "server.h"
 
 namespace {
 
 using namespace ulmar::server;
+namespace fleet = ulmar::server::fleet;
 
 constexpr char kUsage[] =
     "usage: ulmar-update-server --releases DIR [options]\n"
@@ -38,7 +43,17 @@ constexpr char kUsage[] =
     "  --per-peer N          conversations one address may hold at once (default 32)\n"
     "  --identity-limit S    seconds a client has for its opening and identity (default 15)\n"
     "  --max-unsent-mib N    reply bytes all conversations may hold unsent (default 256)\n"
-    "  --state DIR           keep the release files' checksums in DIR, so a restart serves at once\n";
+    "  --state DIR           the server's own files: the release files' checksums (a restart serves at once)\n"
+    "                        and the fleet's records (default: $STATE_DIRECTORY, else ./ulmar-state)\n"
+    "  --database WHERE      the fleet's records: sqlite (default, DIR/fleet.sqlite), a PostgreSQL connection\n"
+    "                        string (postgresql://... or \"host=... dbname=...\"), or off\n"
+    "  --retention DAYS      days of history kept (default 90)\n"
+    "  --record-queue-mib N  records waiting for a slow or absent store, in MiB (default 64)\n"
+    "  --name NAME           this server's name in the records (default: the host name)\n"
+    "  --http ADDR[:PORT]    where the fleet page listens (default 127.0.0.1:8091), or off\n"
+    "  --http-password FILE  user:password lines; required to listen elsewhere than loopback\n"
+    "  --http-cert FILE      with --http-key: serve the page over TLS (PEM files)\n"
+    "  --http-key FILE\n";
 
 [[noreturn]] void Usage(const std::string& why) {
   std::fprintf(stderr, "ulmar-update-server: %s\n%s", why.c_str(), kUsage);
@@ -59,10 +74,26 @@ int Number(const char* text, const char* option, long low, long high) {
 struct Options {
   ServerOptions server;
   std::string releases_root;
-  std::string state_dir;  // empty: no checksum cache
+  std::string state_dir;
   std::string log_path;  // empty: standard output
   int rescan_s = 5;
+  std::string database = "sqlite";
+  std::string server_name;
+  int retention_days = 90;
+  size_t record_queue_bytes = 64u << 20;
+  bool page = true;
+  fleet::PageOptions page_options;
 };
+
+// ADDR[:PORT] of --listen and --http.
+void AddressAndPort(const char* value, const char* option, std::string& address, uint16_t& port) {
+  std::string text = value;
+  size_t colon = text.rfind(':');
+  address = text.substr(0, colon);
+  if (colon != std::string::npos) {
+    port = static_cast<uint16_t>(Number(value + colon + 1, (std::string(option) + "'s port").c_str(), 0, 65535));
+  }
+}
 
 // Reads the command line; ends the program after --help (0) or a misuse (2).
 Options ParseOptions(int argc, char** argv) {
@@ -80,10 +111,7 @@ Options ParseOptions(int argc, char** argv) {
     if (option == "--releases") {
       options.releases_root = value;
     } else if (option == "--listen") {
-      std::string listen = value;
-      size_t colon = listen.rfind(':');
-      server.address = listen.substr(0, colon);
-      if (colon != std::string::npos) server.port = static_cast<uint16_t>(Number(value + colon + 1, "--listen's port", 0, 65535));
+      AddressAndPort(value, "--listen", server.address, server.port);
     } else if (option == "--log") {
       options.log_path = value;
     } else if (option == "--threads") {
@@ -112,11 +140,43 @@ Options ParseOptions(int argc, char** argv) {
       options.state_dir = value;
     } else if (option == "--max-unsent-mib") {
       server.max_unsent_reply_bytes = static_cast<size_t>(Number(value, "--max-unsent-mib", 1, 65536)) << 20;
+    } else if (option == "--database") {
+      options.database = value;
+    } else if (option == "--retention") {
+      options.retention_days = Number(value, "--retention", 1, 36500);
+    } else if (option == "--record-queue-mib") {
+      options.record_queue_bytes = static_cast<size_t>(Number(value, "--record-queue-mib", 1, 65536)) << 20;
+    } else if (option == "--name") {
+      options.server_name = value;
+    } else if (option == "--http") {
+      options.page = std::string(value) != "off";
+      if (options.page) AddressAndPort(value, "--http", options.page_options.address, options.page_options.port);
+    } else if (option == "--http-password") {
+      options.page_options.password_file = value;
+    } else if (option == "--http-cert") {
+      options.page_options.certificate_file = value;
+    } else if (option == "--http-key") {
+      options.page_options.key_file = value;
     } else {
       Usage("unknown option " + option);
     }
   }
   if (options.releases_root.empty()) Usage("--releases is required");
+  if (options.page_options.certificate_file.empty() != options.page_options.key_file.empty()) {
+    Usage("--http-cert and --http-key go together");
+  }
+  if (options.page && options.page_options.password_file.empty() && !fleet::IsLoopback(options.page_options.address)) {
+    Usage("the page listens elsewhere than on loopback only with --http-password");
+  }
+  if (options.state_dir.empty()) {
+    const char* systemd = std::getenv("STATE_DIRECTORY");
+    options.state_dir = systemd && *systemd ? std::string(systemd).substr(0, std::string(systemd).find(':')) : "ulmar-state";
+  }
+  if (options.server_name.empty()) {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    options.server_name = host;
+  }
   return options;
 }
 
@@ -235,6 +295,23 @@ void WaitForStop(const sigset_t& signals, Rescanner& rescanner) {
   }
 }
 
+
+// The store's name for the log, without a password.
+std::string StoreName(const std::string& conninfo) {
+  std::string name = conninfo;
+  size_t scheme = name.find("://"), at = name.find('@');
+  if (scheme != std::string::npos && at != std::string::npos) {
+    size_t colon = name.find(':', scheme + 3);
+    if (colon != std::string::npos && colon < at) name.replace(colon + 1, at - colon - 1, "***");
+  }
+  size_t password = name.find("password=");
+  if (password != std::string::npos) {
+    size_t end = name.find(' ', password);
+    name.replace(password + 9, end == std::string::npos ? std::string::npos : end - password - 9, "***");
+  }
+  return "PostgreSQL " + name;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -242,15 +319,52 @@ int main(int argc, char** argv) {
   FILE* log_file = OpenLog(options.log_path);
   if (!log_file) return 1;
   ServerLog log(log_file);
+  auto report = [&log](const std::string& line) { log.Write(LogTime() + " " + line); };
   RaiseFileLimit();
   const sigset_t signals = BlockSignals();
+  if (mkdir(options.state_dir.c_str(), 0750) != 0 && errno != EEXIST) {
+    report("cannot make the state folder " + options.state_dir + ": " + std::strerror(errno));
+    return 1;
+  }
 
-  ReleaseStore releases(
-      options.releases_root, [&log](const std::string& line) { log.Write(LogTime() + " " + line); },
-      options.state_dir.empty() ? std::string() : options.state_dir + "/checksums.cache");
+  ReleaseStore releases(options.releases_root, report, options.state_dir + "/checksums.cache");
   releases.Refresh();
-  UpdateServer server(options.server, releases, log);
+
+  // The fleet's records: written by the recorder's thread, read by the page.
+  fleet::FleetPage::Opener open;
+  std::string store_name;
+  if (options.database == "sqlite") {
+    std::string path = options.state_dir + "/fleet.sqlite";
+    open = [path] { return fleet::OpenSqlite(path); };
+    store_name = path;
+  } else if (options.database != "off") {
+    std::string conninfo = options.database;
+    open = [conninfo] { return fleet::OpenPostgres(conninfo); };
+    store_name = StoreName(conninfo);
+  }
+  std::unique_ptr<fleet::Recorder> recorder;
+  if (open) {
+    fleet::RecorderOptions recording;
+    recording.max_queued_bytes = options.record_queue_bytes;
+    recording.retention_days = options.retention_days;
+    recording.server_name = options.server_name;
+    recorder = std::make_unique<fleet::Recorder>(open, store_name, recording, report);
+  }
+
+  UpdateServer server(options.server, releases, log, recorder.get());
   if (!Listen(server, options, log)) return 1;
+  std::unique_ptr<fleet::FleetPage> page;
+  if (options.page && recorder) {
+    page = std::make_unique<fleet::FleetPage>(options.page_options, open, recorder.get());
+    try {
+      page->Listen();
+    } catch (const std::exception& e) {
+      report(e.what());
+      return 1;
+    }
+    page->Start();
+    report("page on " + page->url());
+  }
 
   Rescanner rescanner(releases, options.rescan_s);
   std::string error;
@@ -261,6 +375,9 @@ int main(int argc, char** argv) {
   server.Stop();
   serving.join();
   rescanner.Stop();
+  if (page) page->Stop();
+  // The last records get a few seconds to reach the store.
+  if (recorder) recorder->Stop(std::chrono::seconds(std::max(5, options.server.grace_s)));
   if (!error.empty()) {
     log.Write(LogTime() + " " + error);
     return 1;

@@ -60,8 +60,8 @@ class PeerCounts {
 // given back with it.
 struct Connection {
   Connection(int fd, uint32_t address, std::string peer, ReleaseStore& releases, const ConversationLimits& limits,
-             PeerCounts& peers, ReplyBudget& budget)
-      : fd(fd), address(address), peers(peers), conversation(std::move(peer), releases, limits, &budget) {}
+             PeerCounts& peers, ReplyBudget& budget, bool keep_names)
+      : fd(fd), address(address), peers(peers), conversation(std::move(peer), releases, limits, &budget, keep_names) {}
   ~Connection() {
     ::close(fd);
     peers.Give(address);
@@ -78,11 +78,12 @@ struct Connection {
 // each conversation with its one log line.
 class Worker {
  public:
-  Worker(const ServerOptions& options, ReleaseStore& releases, ServerLog& log, int listener, int stop_event,
-         int capacity, PeerCounts& peers, ReplyBudget& budget)
+  Worker(const ServerOptions& options, ReleaseStore& releases, ServerLog& log, SessionSink* sink, int listener,
+         int stop_event, int capacity, PeerCounts& peers, ReplyBudget& budget)
       : options_(options),
         releases_(releases),
         log_(log),
+        sink_(sink),
         peers_(peers),
         budget_(budget),
         listener_(listener),
@@ -99,11 +100,17 @@ class Worker {
     // A client that has its whole verdict was served, connection open or not.
     for (auto& [fd, c] : connections_) {
       const bool served = c->conversation.phase() == ClientConversation::Phase::Waiting;
-      log_.Write(c->conversation.LogLine(served ? "ok" : Failed("server stopped")));
+      End(c->conversation, served ? kServed : Failed("server stopped"));
     }
   }
 
  private:
+  // The conversation's log line, and its record for the fleet's store.
+  void End(const ClientConversation& conversation, const Outcome& outcome) {
+    log_.Write(conversation.LogLine(outcome));
+    if (sink_) sink_->Record(conversation.Record(outcome));
+  }
+
   void ListenerOn(bool on) {
     if (on == loop_.Watching(listener_)) return;
     if (on) {
@@ -145,14 +152,14 @@ class Worker {
       if (!peers_.Take(address.sin_addr.s_addr)) {
         // One host may not take every slot: refused at once, with its line.
         ClientConversation refused(PeerName(address), releases_, options_.limits);
-        log_.Write(refused.LogLine(Failed("more than " + std::to_string(options_.per_peer_limit) +
-                                          " conversations from this address at once")));
+        End(refused, Failed("more than " + std::to_string(options_.per_peer_limit) +
+                            " conversations from this address at once"));
         ::close(fd);
         continue;
       }
       auto connection =
           std::make_unique<Connection>(fd, address.sin_addr.s_addr, PeerName(address), releases_, options_.limits, peers_,
-                                       budget_);
+                                       budget_, sink_ != nullptr);
       Connection* c = connection.get();
       loop_.Add(fd, EPOLLIN, [this, c](uint32_t events) { Serve(*c, events); });
       connections_.emplace(fd, std::move(connection));
@@ -160,8 +167,8 @@ class Worker {
     ListenerOn(false);
   }
 
-  void Close(Connection& c, const std::string& result) {
-    log_.Write(c.conversation.LogLine(result));
+  void Close(Connection& c, const Outcome& outcome) {
+    End(c.conversation, outcome);
     int fd = c.fd;
     loop_.Remove(fd);
     connections_.erase(fd);  // closes the socket
@@ -210,7 +217,7 @@ class Worker {
   // long.
   void Sweep() {
     auto now = Clock::now();
-    std::vector<std::pair<Connection*, std::string>> expired;
+    std::vector<std::pair<Connection*, Outcome>> expired;
     for (auto& [fd, c] : connections_) {
       auto result = c->conversation.Overstayed(now, std::chrono::seconds(options_.idle_limit_s),
                                                std::chrono::seconds(options_.conversation_limit_s),
@@ -224,6 +231,7 @@ class Worker {
   const ServerOptions& options_;
   ReleaseStore& releases_;
   ServerLog& log_;
+  SessionSink* sink_;
   PeerCounts& peers_;
   ReplyBudget& budget_;
   int listener_;
@@ -236,8 +244,8 @@ class Worker {
 
 }  // namespace
 
-UpdateServer::UpdateServer(ServerOptions options, ReleaseStore& releases, ServerLog& log)
-    : options_(std::move(options)), releases_(releases), log_(log) {}
+UpdateServer::UpdateServer(ServerOptions options, ReleaseStore& releases, ServerLog& log, SessionSink* sink)
+    : options_(std::move(options)), releases_(releases), log_(log), sink_(sink) {}
 
 UpdateServer::~UpdateServer() {
   if (listener_ >= 0) ::close(listener_);
@@ -276,7 +284,7 @@ void UpdateServer::Run() {
   for (int i = 0; i < threads; ++i) {
     workers.emplace_back([this, capacity, i, &errors, &peers, &budget] {
       try {
-        Worker(options_, releases_, log_, listener_, stop_event_, capacity, peers, budget).Run();
+        Worker(options_, releases_, log_, sink_, listener_, stop_event_, capacity, peers, budget).Run();
       } catch (const std::exception& e) {
         errors[i] = e.what();
         Stop();

@@ -10,6 +10,7 @@
 #include "conversation.h"
 #include "release.h"
 #include "server_log.h"
+#include "session_record.h"
 
 namespace ulmar::server {
 
@@ -42,7 +43,8 @@ struct ServerOptions {
 
 class UpdateServer {
  public:
-  UpdateServer(ServerOptions options, ReleaseStore& releases, ServerLog& log);
+  // The sink, when given, takes every conversation's record as it closes.
+  UpdateServer(ServerOptions options, ReleaseStore& releases, ServerLog& log, SessionSink* sink = nullptr);
   ~UpdateServer();
 
   // Binds and listens; raises std::runtime_error when it cannot.
@@ -59,6 +61,7 @@ class UpdateServer {
   ServerOptions options_;
   ReleaseStore& releases_;
   ServerLog& log_;
+  SessionSink* sink_;
   int listener_ = -1;
   int stop_event_ = -1;
   uint16_t port_ = 0;

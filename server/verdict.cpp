@@ -35,6 +35,7 @@ void VerdictBuilder::AddFile(uint32_t crc, const std::string& name) {
       client_crc_ = crc;
       client_name_ = name;
     } else if (release_->files[i].crc != crc) {
+      if (drifted_.size() < kMaxRecordedNames) drifted_.push_back(release_->files[i].path);
       lists_.FilesToUpdate.push_back(release_->files[i].path);
       lists_.FilesToUpdate.push_back(name);
     }
@@ -56,6 +57,7 @@ ServerLists VerdictBuilder::Finish() {
     // A client that does not live in the installation directory is not
     // in its inventory and is left alone.
     if (seen_[i] || i == client_index) continue;
+    if (missing_.size() < kMaxRecordedNames) missing_.push_back(files[i].path);
     lists_.FilesToUpdate.push_back(files[i].path);
     lists_.FilesToUpdate.push_back(files[i].path);
   }

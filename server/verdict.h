@@ -23,6 +23,7 @@
 #include "wire/records.h"
 #include "wire/server_lists.h"
 #include "release.h"
+#include "session_record.h"
 
 namespace ulmar::server {
 
@@ -36,6 +37,12 @@ class VerdictBuilder {
   void AddDataSource(const TDBAlias& source);
   ServerLists Finish();
 
+  // Of the files to update, the release paths the client has with another
+  // checksum (drift) and those it lacks; at most a few each (the
+  // fleet's records keep no more), filled by Finish.
+  const std::vector<std::string>& drifted() const { return drifted_; }
+  const std::vector<std::string>& missing() const { return missing_; }
+
  private:
   bool Kept(const std::string& name) const;
 
@@ -47,6 +54,7 @@ class VerdictBuilder {
   std::string client_name_;
   std::optional<uint32_t> staged_crc_;
   std::vector<TDBAlias> sources_;
+  std::vector<std::string> drifted_, missing_;
 };
 
 }  // namespace ulmar::server

@@ -72,7 +72,7 @@ TEST(ReplyBudget, AReplyHeldUnsentKeepsTheNextOutUntilItIsSent) {
   }
   // A conversation that ends with its reply unsent gives it back too.
   EXPECT_EQ(budget.used(), 0u);
-  EXPECT_NE(first.LogLine("ok").find(" foreign=1000 "), std::string::npos) << first.LogLine("ok");
+  EXPECT_NE(first.LogLine(kServed).find(" foreign=1000 "), std::string::npos) << first.LogLine(kServed);
 }
 
 }  // namespace
