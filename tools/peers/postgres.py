@@ -62,8 +62,10 @@ class PostgresServer:
 
     def start(self):
         self.init()
-        options = (f"-k {self.folder} -p {self.port} -h '{self.tcp or ''}' -c fsync=off -c full_page_writes=off"
-                   " -c synchronous_commit=off -c max_connections=200")
+        # fsync off: a test server needs no protection from power loss; a
+        # stop as if it crashed ("immediate") keeps every commit all the same.
+        options = (f"-k {self.folder} -p {self.port} -h '{self.tcp or ''}' -c fsync=off"
+                   " -c max_connections=200")
         _as_owner([_bin("pg_ctl"), "-D", str(self.data), "-o", options, "-l", str(self.folder / "server.log"),
                    "-w", "-t", "60", "start"], stdout=subprocess.DEVNULL)
         return self

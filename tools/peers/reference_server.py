@@ -4,7 +4,9 @@ an UlmarUpdater conversation.
 
 ReferenceServer(root, address, port, extra_args) starts ulmar-update-server
 (ULMAR_SERVER_BIN, default build/native/bin/ulmar-update-server) and reads
-its log; port 0 lets the system choose.
+its log; port 0 lets the system choose. Its state folder is beside its log
+and its fleet page on a port the system chooses, unless extra_args say
+otherwise; page_url is the page's address.
 write_release(root, suite, files, manifest) lays out root/suite/manifest.txt
 and root/suite/files/... (names in UTF-8, as on a Linux mirror).
 converse(...) sends an inventory and returns the five reply lists (wire.py
@@ -44,13 +46,21 @@ def write_release(root, suite, files, manifest):
 class ReferenceServer:
     def __init__(self, root, log_path, address="127.0.0.1", port=0, extra_args=()):
         self.log_path = Path(log_path)
+        defaults = []
+        if "--state" not in extra_args:
+            defaults += ["--state", str(self.log_path.parent / (self.log_path.stem + "-state"))]
+        if "--http" not in extra_args:
+            defaults += ["--http", "127.0.0.1:0"]
         self.process = subprocess.Popen(
             [str(SERVER_BIN), "--releases", str(root), "--listen", f"{address}:{port}", "--log", str(log_path),
-             *extra_args],
+             *defaults, *extra_args],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.address = address
         match = self.wait_for_log(r"listening on [\d.]+:(\d+)")
         self.port = int(match.group(1))
+        self.page_url = None
+        if "off" not in (extra_args[i + 1] for i, a in enumerate(extra_args[:-1]) if a in ("--http", "--database")):
+            self.page_url = self.wait_for_log(r"page on (https?://\S+/)").group(1)
 
     def log(self):
         return self.log_path.read_text(encoding="utf-8") if self.log_path.exists() else ""
