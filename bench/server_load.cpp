@@ -4,8 +4,16 @@
 // all its files with their CRC-32, three of them outdated, two missing,
 // plus one foreign file. Prints sessions per second and latencies.
 //
+// With --fleet W the clients play a fleet of W workstations instead, each
+// with its own user identifier ("ws-00042") and one of five inventories:
+// up to date; one file drifted (one of seven, by workstation); two files
+// missing; up to date with a foreign file; drifted with the foreign file.
+// --rounds R then ends after R conversations of every workstation instead
+// of after a time, and --report FILE writes what each workstation reported
+// and the verdict it got (JSON). Every verdict is checked.
+//
 //   server_load --tree DIR [--address A] [--port P] [--suite S]
-//               [--clients N] [--seconds S]
+//               [--clients N] [--seconds S] [--fleet W [--rounds R] [--report FILE]]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -36,18 +44,29 @@ using Clock = std::chrono::steady_clock;
 using namespace ulmar;
 
 struct Options {
-  std::string tree, address = "127.0.0.1", suite = "BENCH";
-  int port = 8090, clients = 1, seconds = 10;
+  std::string tree, address = "127.0.0.1", suite = "BENCH", report;
+  int port = 8090, clients = 1, seconds = 10, fleet = 0, rounds = 0;
 };
 
-// The inventory every simulated client sends after the opening, and the
+// The inventory a simulated client sends after the opening, and the
 // counts its verdict must have.
 struct Workload {
   std::string opening, inventory;
   int files = 0, updates = 0, foreign = 0;
 };
 
-Workload MakeWorkload(const Options& o) {
+using FileList = std::vector<std::pair<std::string, uint32_t>>;
+
+std::string Inventory(const std::string& suite, const std::string& user, const FileList& files) {
+  std::string inventory = wire::EncodeLine(suite) + wire::EncodeLine(user) +
+                          wire::EncodeInt32(static_cast<int32_t>(files.size()));
+  for (auto& [name, crc] : files) inventory += wire::EncodeUInt32(crc) + wire::EncodeLine(name);
+  return inventory + wire::EncodeInt32(0);
+}
+
+// The release tree's files with their CRC-32: its top and first-level
+// folders, as clients report them.
+FileList TreeFiles(const Options& o) {
   std::vector<std::pair<std::string, uint32_t>> files;
   std::vector<std::string> tops;
   for (const auto& e : fs::directory_iterator(o.tree)) tops.push_back(e.path().filename().string());
@@ -78,6 +97,11 @@ Workload MakeWorkload(const Options& o) {
     std::fprintf(stderr, "the tree has too few files\n");
     std::exit(1);
   }
+  return files;
+}
+
+Workload MakeWorkload(const Options& o) {
+  FileList files = TreeFiles(o);
   Workload w;
   for (int i = 0; i < 3; ++i) files[i * 7].second ^= 1;  // outdated
   files.erase(files.end() - 2, files.end());               // missing
@@ -86,11 +110,82 @@ Workload MakeWorkload(const Options& o) {
   w.foreign = 1;
   w.files = static_cast<int>(files.size());
   w.opening = wire::EncodeInt32(1) + wire::EncodeLine(wire::kProtocolId);
-  w.inventory = wire::EncodeLine(o.suite) + wire::EncodeLine("bench") +
-                wire::EncodeInt32(static_cast<int32_t>(files.size()));
-  for (auto& [name, crc] : files) w.inventory += wire::EncodeUInt32(crc) + wire::EncodeLine(name);
-  w.inventory += wire::EncodeInt32(0);
+  w.inventory = Inventory(o.suite, "bench", files);
   return w;
+}
+
+// One workstation of a fleet: its inventory, the verdict's counts it must
+// get, and what it reports for the fleet's records.
+struct Workstation {
+  std::string user;
+  int kind = 0;
+  std::string drifted;  // the release path reported with another CRC
+  bool foreign = false;
+  Workload workload;
+};
+
+inline constexpr char kForeignFile[] = "Forms\\scratch.tmp";
+
+std::vector<Workstation> MakeFleet(const Options& o) {
+  const FileList tree = TreeFiles(o);
+  std::vector<Workstation> fleet(o.fleet);
+  for (int i = 0; i < o.fleet; ++i) {
+    Workstation& ws = fleet[i];
+    char user[32];
+    std::snprintf(user, sizeof user, "ws-%05d", i);
+    ws.user = user;
+    ws.kind = i % 5;
+    FileList files = tree;
+    Workload& w = ws.workload;
+    if (ws.kind == 1 || ws.kind == 4) {
+      auto& file = files[(static_cast<size_t>(i) / 5 % 7) * 3 % files.size()];
+      file.second ^= 1;
+      ws.drifted = file.first;
+      w.updates = 1;
+    }
+    if (ws.kind == 2) {
+      files.erase(files.end() - 2, files.end());
+      w.updates = 2;
+    }
+    if (ws.kind == 3 || ws.kind == 4) {
+      files.emplace_back(kForeignFile, 42);
+      ws.foreign = true;
+      w.foreign = 1;
+    }
+    w.files = static_cast<int>(files.size());
+    w.opening = wire::EncodeInt32(1) + wire::EncodeLine(wire::kProtocolId);
+    w.inventory = Inventory(o.suite, ws.user, files);
+  }
+  return fleet;
+}
+
+// A JSON string of a name (code page 1251 names of the tree are ASCII here).
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void WriteReport(const std::string& path, const std::vector<Workstation>& fleet, long sessions, long failures) {
+  FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+  std::fprintf(out, "{\"sessions\": %ld, \"failed\": %ld, \"workstations\": [\n", sessions, failures);
+  for (size_t i = 0; i < fleet.size(); ++i) {
+    const Workstation& ws = fleet[i];
+    std::fprintf(out, "  {\"user\": %s, \"kind\": %d, \"files\": %d, \"update\": %d, \"foreign\": %d, \"drifted\": %s, "
+                      "\"foreign_file\": %s}%s\n",
+                 JsonText(ws.user).c_str(), ws.kind, ws.workload.files, ws.workload.updates, ws.workload.foreign,
+                 ws.drifted.empty() ? "null" : JsonText(ws.drifted).c_str(),
+                 ws.foreign ? JsonText(kForeignFile).c_str() : "null", i + 1 < fleet.size() ? "," : "");
+  }
+  std::fprintf(out, "]}\n");
+  std::fclose(out);
 }
 
 // Receives until the reader has what it wants; false when the server
@@ -164,12 +259,20 @@ int main(int argc, char** argv) {
     else if (option == "--suite") o.suite = value;
     else if (option == "--clients") o.clients = std::atoi(value);
     else if (option == "--seconds") o.seconds = std::atoi(value);
+    else if (option == "--fleet") o.fleet = std::atoi(value);
+    else if (option == "--rounds") o.rounds = std::atoi(value);
+    else if (option == "--report") o.report = value;
   }
   if (o.tree.empty()) {
-    std::fprintf(stderr, "usage: server_load --tree DIR [--address A] [--port P] [--suite S] [--clients N] [--seconds S]\n");
+    std::fprintf(stderr, "usage: server_load --tree DIR [--address A] [--port P] [--suite S] [--clients N] [--seconds S]"
+                         " [--fleet W [--rounds R] [--report FILE]]\n");
     return 2;
   }
   Workload w = MakeWorkload(o);
+  const std::vector<Workstation> fleet = MakeFleet(o);
+  // With a fleet, each conversation is the next workstation's, in turn.
+  std::atomic<long> next{0};
+  const long total = o.fleet && o.rounds ? static_cast<long>(o.fleet) * o.rounds : -1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(o.port));
@@ -184,9 +287,17 @@ int main(int argc, char** argv) {
   for (int c = 0; c < o.clients; ++c) {
     clients.emplace_back([&] {
       std::vector<double> mine;
-      while (Clock::now() < deadline) {
+      for (;;) {
+        const Workload* load = &w;
+        if (o.fleet) {
+          long n = next++;
+          if (total >= 0 ? n >= total : Clock::now() >= deadline) break;
+          load = &fleet[static_cast<size_t>(n % o.fleet)].workload;
+        } else if (Clock::now() >= deadline) {
+          break;
+        }
         auto t = Clock::now();
-        if (Session(address, w)) {
+        if (Session(address, *load)) {
           ++sessions;
           mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
         } else {
@@ -203,6 +314,7 @@ int main(int argc, char** argv) {
   auto percentile = [&](double p) {
     return latencies.empty() ? 0.0 : latencies[std::min(latencies.size() - 1, static_cast<size_t>(p * latencies.size()))];
   };
+  if (!o.report.empty()) WriteReport(o.report, fleet, sessions.load(), failures.load());
   std::printf("clients %5d  files/inventory %d  sessions %7ld  failed %ld  %8.1f sessions/s  latency p50 %.1f ms  p99 %.1f ms\n",
               o.clients, w.files, sessions.load(), failures.load(), sessions.load() / elapsed, percentile(0.5),
               percentile(0.99));
