@@ -8,7 +8,9 @@ folder (so it needs no network) and, when asked, on a TCP address too.
   postgres.py start DIR PORT [--tcp ADDRESS]   prints the connection string
   postgres.py stop DIR [--immediate]
 
-PostgresServer(folder, port, tcp=None) does the same from Python.
+PostgresServer(folder, port, tcp=None) does the same from Python; without a
+folder it makes one in the system's temporary folder (the server's user
+must reach it, which a root-only test folder does not let it).
 """
 import argparse
 import glob
@@ -17,6 +19,7 @@ import pwd
 import shutil
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 
@@ -35,7 +38,7 @@ def _as_owner(command, **kwargs):
 
 class PostgresServer:
     def __init__(self, folder, port, tcp=None):
-        self.folder = Path(folder).resolve()
+        self.folder = Path(folder or tempfile.mkdtemp(prefix="ulmar-pg-")).resolve()
         self.data = self.folder / "data"
         self.port = int(port)
         self.tcp = tcp
