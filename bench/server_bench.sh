@@ -21,23 +21,7 @@ work="$PWD/build/server-bench"
 release="$work/releases/BENCH"
 if [ ! -f "$release/.complete" ]; then
   rm -rf "$work"
-  python3 - "$release" <<'PY'
-import os, random, sys
-release = sys.argv[1]
-random.seed(8)
-# 5,000 files: 50 folders of 100, sizes like a real installation's
-# (mostly small, a few large).
-for d in range(50):
-    folder = os.path.join(release, "files", f"Module{d:02}")
-    os.makedirs(folder)
-    for f in range(100):
-        size = random.choice([600, 2_000, 9_000, 40_000, 250_000])
-        with open(os.path.join(folder, f"component_{d:02}_{f:03}.dll"), "wb") as out:
-            out.write(random.randbytes(size))
-with open(os.path.join(release, "manifest.txt"), "w") as m:
-    m.write("ftp 127.0.0.1/BENCH/files\nftp 127.0.0.2/BENCH/files\n"
-            "dsn system ULMAR | ulmar | dbsrv01\nkeep *.ini\n")
-PY
+  python3 bench/bench_release.py "$release"
   touch "$release/.complete"
 fi
 
@@ -47,7 +31,8 @@ for clients in 1 100 1000; do
   log="$work/server-$clients.log"
   rm -f "$log"
   # Every simulated workstation comes from 127.0.0.1: no cap per address.
-  "$server" --releases "$work/releases" --listen 127.0.0.1:8090 --log "$log" --rescan 60 --per-peer 1000000 &
+  "$server" --releases "$work/releases" --listen 127.0.0.1:8090 --log "$log" --rescan 60 --per-peer 1000000 \
+    --state "$work/state" --database off &
   pid=$!
   for _ in $(seq 100); do grep -q listening "$log" 2>/dev/null && break; sleep 0.05; done
   idle=$(awk '/VmRSS/ {print $2}' /proc/$pid/status)

@@ -9,6 +9,21 @@
 namespace ulmar::server::fleet {
 namespace {
 
+// libpq's messages run over several lines; the log keeps one line each.
+std::string OneLine(std::string text) {
+  std::string out;
+  for (char c : text) {
+    bool blank = c == '\n' || c == '\t' || c == '\r' || c == ' ';
+    if (blank) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
 // Type numbers of PostgreSQL's built-in types that come back as numbers.
 constexpr Oid kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
 
@@ -92,11 +107,7 @@ class PostgresDatabase final : public Database {
   }
 
  private:
-  std::string Message() const {
-    std::string why = connection_ ? PQerrorMessage(connection_) : "out of memory";
-    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
-    return why;
-  }
+  std::string Message() const { return OneLine(connection_ ? PQerrorMessage(connection_) : "out of memory"); }
 
   // Raises for a failed statement (the result is freed); clear: free a
   // successful one too.
@@ -106,8 +117,7 @@ class PostgresDatabase final : public Database {
       if (clear) PQclear(result);
       return;
     }
-    std::string why = result ? PQresultErrorMessage(result) : Message();
-    while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) why.pop_back();
+    std::string why = result ? OneLine(PQresultErrorMessage(result)) : Message();
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     PQclear(result);
     // Lost: the connection went, or the server is shutting down or not

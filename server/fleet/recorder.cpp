@@ -48,7 +48,8 @@ void Recorder::Record(SessionRecord record) {
   queued_bytes_ += weight;
   queue_.push_back(StoredSession{key_prefix_ + std::to_string(++sequence_), options_.server_name, std::move(record)});
   ++enqueued_;
-  wake_.notify_one();
+  // The writer waits for the first record, then for a full batch.
+  if (queue_.size() == 1 || queue_.size() >= options_.batch) wake_.notify_one();
 }
 
 void Recorder::Stop(std::chrono::milliseconds grace) {
@@ -82,6 +83,9 @@ void Recorder::Run() {
       wake_.wait_for(lock, std::chrono::minutes(1),
                      [&] { return stopping_ || !queue_.empty() || !batch_.empty() || !db_; });
       if (stopping_ && ((queue_.empty() && batch_.empty()) || SteadyClock::now() >= stop_deadline_)) break;
+      if (!stopping_ && db_ && batch_.empty() && queue_.size() < options_.batch) {
+        wake_.wait_for(lock, options_.gather, [&] { return stopping_ || queue_.size() >= options_.batch; });
+      }
       while (batch_.size() < options_.batch && !queue_.empty()) {
         queued_bytes_ -= Weight(queue_.front().record);
         batch_.push_back(std::move(queue_.front()));

@@ -32,6 +32,9 @@ struct RecorderOptions {
   // The bytes records may take while they wait for the store.
   size_t max_queued_bytes = 64u << 20;
   size_t batch = 500;
+  // How long the writer gathers records for a batch that is not full: a
+  // few larger transactions cost the store far less than many small ones.
+  std::chrono::milliseconds gather{250};
   int64_t retention_days = 90;
   // Between attempts to reach a store that is gone.
   std::chrono::milliseconds retry{1000};

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <map>
+#include <vector>
 
 #include "database.h"
 
@@ -27,20 +28,21 @@ class SqliteDatabase final : public Database {
   }
 
   ~SqliteDatabase() override {
-    for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
+    for (auto& [sql, prepared] : statements_) sqlite3_finalize(prepared.statement);
     sqlite3_close(db_);
   }
 
   Kind kind() const override { return Kind::Sqlite; }
 
   Table Run(const std::string& sql, const std::vector<Value>& params) override {
-    sqlite3_stmt* statement = Prepare(sql);
+    const Prepared& prepared = Prepare(sql);
+    sqlite3_stmt* statement = prepared.statement;
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
-    const int count = sqlite3_bind_parameter_count(statement);
-    for (size_t i = 0; i < params.size() && static_cast<int>(i) < count; ++i) {
+    for (size_t i = 0; i < prepared.order.size(); ++i) {
       const int index = static_cast<int>(i) + 1;
-      const Value& v = params[i];
+      if (prepared.order[i] >= params.size()) throw StoreError("a parameter is missing", false);
+      const Value& v = params[prepared.order[i]];
       if (std::holds_alternative<int64_t>(v)) {
         sqlite3_bind_int64(statement, index, std::get<int64_t>(v));
       } else if (std::holds_alternative<double>(v)) {
@@ -122,29 +124,46 @@ class SqliteDatabase final : public Database {
     throw StoreError(why + " (" + sql.substr(0, 60) + ")", Lost(rc));
   }
 
-  sqlite3_stmt* Prepare(const std::string& sql) {
+  // A statement and, for each of its "?" in turn, the parameter it takes.
+  struct Prepared {
+    sqlite3_stmt* statement = nullptr;
+    std::vector<size_t> order;
+  };
+
+  const Prepared& Prepare(const std::string& sql) {
     auto found = statements_.find(sql);
     if (found != statements_.end()) return found->second;
     // Statements made for one batch's size are many; keep the cache small.
     if (statements_.size() > 64) {
-      for (auto& [text, statement] : statements_) sqlite3_finalize(statement);
+      for (auto& [text, prepared] : statements_) sqlite3_finalize(prepared.statement);
       statements_.clear();
     }
-    // "$3" is a name to SQLite, "?3" the third parameter: the statements'
-    // parameters are numbered, so they become the latter.
-    std::string numbered = sql;
-    for (size_t at = 0; (at = numbered.find('$', at)) != std::string::npos; ++at) {
-      if (at + 1 < numbered.size() && numbered[at + 1] >= '0' && numbered[at + 1] <= '9') numbered[at] = '?';
+    // "$3" is a name to SQLite, and numbered parameters ("?3") are looked
+    // up one by one at every use, which makes a statement of thousands of
+    // them slow to prepare: each "$N" becomes a plain "?", bound in order.
+    Prepared prepared;
+    std::string plain;
+    plain.reserve(sql.size());
+    bool quoted = false;
+    for (size_t at = 0; at < sql.size(); ++at) {
+      char c = sql[at];
+      if (c == '\'') quoted = !quoted;
+      if (!quoted && c == '$' && at + 1 < sql.size() && sql[at + 1] >= '0' && sql[at + 1] <= '9') {
+        size_t number = 0;
+        while (at + 1 < sql.size() && sql[at + 1] >= '0' && sql[at + 1] <= '9') number = number * 10 + (sql[++at] - '0');
+        prepared.order.push_back(number - 1);
+        plain += '?';
+        continue;
+      }
+      plain += c;
     }
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db_, numbered.c_str(), static_cast<int>(numbered.size()), &statement, nullptr);
+    int rc = sqlite3_prepare_v2(db_, plain.c_str(), static_cast<int>(plain.size()), &prepared.statement, nullptr);
     if (rc != SQLITE_OK) Fail(rc, sql);
-    statements_.emplace(sql, statement);
-    return statement;
+    return statements_.emplace(sql, std::move(prepared)).first->second;
   }
 
   sqlite3* db_ = nullptr;
-  std::map<std::string, sqlite3_stmt*> statements_;
+  std::map<std::string, Prepared> statements_;
 };
 
 }  // namespace

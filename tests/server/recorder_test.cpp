@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 #include "fleet_test_support.h"
@@ -16,6 +17,32 @@ namespace {
 
 using namespace testing;
 using namespace std::chrono_literals;
+
+// The recorder's log lines, and a wait for one to come.
+class LogLines {
+ public:
+  Recorder::Reporter Reporter() {
+    return [this](const std::string& line) {
+      std::lock_guard lock(mutex_);
+      text_ += line + "\n";
+      grew_.notify_all();
+    };
+  }
+  std::string Text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+  // False when the text did not come within a minute.
+  bool WaitFor(const std::string& part) {
+    std::unique_lock lock(mutex_);
+    return grew_.wait_for(lock, std::chrono::minutes(1), [&] { return text_.find(part) != std::string::npos; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable grew_;
+  std::string text_;
+};
 
 // A store that can be taken away (every statement fails as if the
 // connection were gone, and no connection can be made) and that refuses
@@ -60,21 +87,14 @@ class RecorderTest : public ::testing::Test {
     options.max_queued_bytes = max_bytes;
     options.retry = 10ms;
     options.server_name = "test";
-    return std::make_unique<Recorder>(Switched(), "the test store", options, [this](const std::string& line) {
-      std::lock_guard lock(mutex_);
-      log_ += line + "\n";
-    });
+    return std::make_unique<Recorder>(Switched(), "the test store", options, log_.Reporter());
   }
-  std::string Log() {
-    std::lock_guard lock(mutex_);
-    return log_;
-  }
+  std::string Log() { return log_.Text(); }
   int64_t Sessions() { return AsInt(store_()->Run("SELECT COUNT(*) FROM sessions").rows[0][0]); }
 
   Switch switch_;
   std::function<std::unique_ptr<Database>()> store_ = FreshSqlite();
-  std::mutex mutex_;
-  std::string log_;
+  LogLines log_;
 };
 
 TEST_F(RecorderTest, RecordsWaitWhileTheStoreIsGoneAndAreWrittenOnceWhenItIsBack) {
@@ -83,6 +103,7 @@ TEST_F(RecorderTest, RecordsWaitWhileTheStoreIsGoneAndAreWrittenOnceWhenItIsBack
   ASSERT_TRUE(recorder->Flush(30s));
   switch_.down = true;
   for (int i = 1; i <= 50; ++i) recorder->Record(Served("STUDENT", "u" + std::to_string(i), 1000 + i));
+  ASSERT_TRUE(log_.WaitFor("went away: the store is gone; records wait")) << Log();
   EXPECT_FALSE(recorder->Flush(100ms));
   EXPECT_EQ(recorder->counters().queued, 50u);
   switch_.down = false;
@@ -91,7 +112,6 @@ TEST_F(RecorderTest, RecordsWaitWhileTheStoreIsGoneAndAreWrittenOnceWhenItIsBack
   Recorder::Counters counters = recorder->counters();
   EXPECT_EQ(counters.written, 51u);
   EXPECT_EQ(counters.dropped, 0u);
-  EXPECT_NE(Log().find("went away: the store is gone; records wait"), std::string::npos) << Log();
   EXPECT_NE(Log().find("recording into the test store"), std::string::npos) << Log();
 }
 
@@ -142,24 +162,20 @@ TEST(RecorderPostgresTest, APostgresServerStoppedMidRunLosesNoRecord) {
   RecorderOptions options;
   options.retry = 20ms;
   options.batch = 10;
-  std::mutex mutex;
-  std::string log;
-  Recorder recorder(open, "PostgreSQL", options, [&](const std::string& line) {
-    std::lock_guard lock(mutex);
-    log += line + "\n";
-  });
+  LogLines log;
+  Recorder recorder(open, "PostgreSQL", options, log.Reporter());
   for (int i = 0; i < 100; ++i) recorder.Record(Served("STUDENT", "u" + std::to_string(i), 1000 + i));
   ASSERT_TRUE(recorder.Flush(30s));
   Postgres::Get().Stop();
   for (int i = 100; i < 300; ++i) recorder.Record(Served("STUDENT", "u" + std::to_string(i), 1000 + i));
-  EXPECT_FALSE(recorder.Flush(200ms));
+  // The recorder finds the store gone before it comes back.
+  ASSERT_TRUE(log.WaitFor("PostgreSQL went away")) << log.Text();
+  EXPECT_FALSE(recorder.Flush(100ms));
   Postgres::Get().Start();
-  ASSERT_TRUE(recorder.Flush(60s)) << log;
+  ASSERT_TRUE(recorder.Flush(60s)) << log.Text();
   EXPECT_EQ(AsInt(open()->Run("SELECT COUNT(*) FROM sessions").rows[0][0]), 300);
   EXPECT_EQ(AsInt(open()->Run("SELECT COUNT(*) FROM workstations").rows[0][0]), 300);
   EXPECT_EQ(recorder.counters().dropped, 0u);
-  std::lock_guard lock(mutex);
-  EXPECT_NE(log.find("went away"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -137,6 +137,8 @@ def test_postgresql_pulled_away_mid_load_loses_no_conversation_and_no_record(tmp
         assert [(r["sessions"], r["failed"]) for r in reports] == [(1000, 0), (200, 0)]
         assert wait_written(server, 1200) == {"written": 1200, "dropped": 0, "queued": 0}
         check_views(server, dict(reports[1], sessions=1200))
+        # The store's messages (libpq's run over lines) keep one log line each.
+        assert all(line[:4].isdigit() for line in server.log().splitlines()), server.log()
     finally:
         server.stop()
         postgres.remove()
