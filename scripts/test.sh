@@ -14,9 +14,12 @@ python3 scripts/check_layers.py
 
 cmake --preset native >/dev/null
 cmake --build --preset native
+# The load generator plays the fleets of the server's tests.
+cmake --build --preset native --target server_load
 ctest --preset native
 # The reference update server as a program, on loopback (native build, with
-# the sanitizers).
+# the sanitizers): conversations, the fleet's records in SQLite and in a
+# PostgreSQL server the tests start, and the fleet page in headless Chromium.
 unshare -n bash -c 'ip link set lo up && /usr/bin/python3 -m pytest -p no:cacheprovider -q tests/server'
 # Every parser that takes bytes from a network or a file, fuzzed briefly
 # (scripts/fuzz.sh SECONDS runs them longer).
