@@ -9,7 +9,8 @@ packages=(cmake make g++ googletest libbenchmark-dev
           wine wine32:i386 wine64 g++-mingw-w64-i686-posix libz-mingw-w64-dev
           xvfb imagemagick locales python3-pytest python3-pyftpdlib vsftpd
           iproute2 x11-utils fonts-paratype clang-14 libclang-rt-14-dev
-          libsqlite3-dev libpq-dev postgresql libcpp-httplib-dev chromium chromium-driver python3-selenium openssl)
+          libsqlite3-dev libpq-dev postgresql libcpp-httplib-dev chromium chromium-driver python3-selenium openssl
+          haproxy)
 
 missing=()
 for p in "${packages[@]}"; do
