@@ -14,6 +14,7 @@ import socket
 import subprocess
 import sys
 import time
+import urllib.request
 import zlib
 from pathlib import Path
 
@@ -23,6 +24,8 @@ from ftp_servers import RealFtpServer  # noqa: E402
 from reference_server import ReferenceServer, write_release  # noqa: E402
 from wine_registry import import_registry  # noqa: E402
 from wire import FTP_PORT, SERVER_PORT  # noqa: E402
+
+PAGE_PORT = 8091
 
 BIN = ROOT / "build" / "windows" / "bin"
 DEMO = ROOT / "build" / "demo"
@@ -197,19 +200,53 @@ def run_client(headless):
     return window
 
 
+def fleet_screenshots(page_url):
+    """Once the server has recorded the session: the fleet page's overview
+    and the sample workstation's history, in headless Chromium."""
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.support.ui import WebDriverWait
+
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        with urllib.request.urlopen(page_url + "api/overview", timeout=10) as answer:
+            if json.load(answer)["recording"]["written"] >= 1:
+                break
+        time.sleep(0.1)
+    options = webdriver.ChromeOptions()
+    for option in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,900"):
+        options.add_argument(option)
+    driver = webdriver.Chrome(options=options, service=Service("/usr/bin/chromedriver"))
+    pictures = []
+    try:
+        for view, name in (("#overview", "fleet-overview.png"), ("#workstation/STUDENT%2Fivanov", "fleet-workstation.png")):
+            driver.get("about:blank")
+            driver.get(page_url + view)
+            WebDriverWait(driver, 30).until(
+                lambda d: d.find_element("id", "content").get_attribute("data-state") in ("ready", "error"))
+            driver.save_screenshot(str(DEMO / name))
+            pictures.append(DEMO / name)
+    finally:
+        driver.quit()
+    return pictures
+
+
 def main():
     DEMO.mkdir(parents=True, exist_ok=True)
     if "--reset" in sys.argv or not READY.exists():
         prepare()
     else:
         say("the sample installation is kept from the last run (scripts/run.sh --reset starts afresh)")
-    for port, what in ((SERVER_PORT, "the update server"), (FTP_PORT, "the FTP mirror")):
+    for port, what in ((SERVER_PORT, "the update server"), (FTP_PORT, "the FTP mirror"),
+                       (PAGE_PORT, "the update server's fleet page")):
         if not port_free(port):
             sys.exit(f"run: port {port} of 127.0.0.1 is taken; {what} of the sample needs it")
 
     server_log = DEMO / "server.log"
     server_log.unlink(missing_ok=True)
-    update_server = ReferenceServer(DEMO / "releases", server_log, port=SERVER_PORT)
+    # The server's records of the sample's sessions are kept between runs.
+    update_server = ReferenceServer(DEMO / "releases", server_log, port=SERVER_PORT,
+                                    extra_args=["--state", str(DEMO / "state"), "--http", f"127.0.0.1:{PAGE_PORT}"])
     # The mirror's own log goes to a file beside the server's.
     ftp_log = logging.getLogger("pyftpdlib")
     ftp_log.handlers = [logging.FileHandler(DEMO / "ftp.log", encoding="utf-8")]
@@ -220,6 +257,7 @@ def main():
     before, sources_before = snapshot(), data_sources()
     try:
         window = run_client(headless=os.environ.get("ULMAR_DEMO_HEADLESS") == "1")
+        pictures = fleet_screenshots(update_server.page_url)
     finally:
         mirror.close()
         update_server.stop()
@@ -242,6 +280,10 @@ def main():
     still_foreign = [n for n in after if n.endswith(".tmp")]
     if still_foreign:
         say(f"left for the operator to clean up: {', '.join(still_foreign)}")
+    say(f"fleet page:       {update_server.page_url} (served while the sample's server ran; the records stay in"
+        f" {DEMO / 'state'})")
+    for picture in pictures:
+        say(f"fleet screenshot: {picture}")
     if not window or window["status_background"] != SUCCESS_RGB:
         sys.exit("run: the session did not end in success")
 
