@@ -97,21 +97,19 @@ void ClientConversation::Sent(size_t count) {
 }
 
 void ClientConversation::KeepNames(const ServerLists& lists) {
-  auto keep = [](std::vector<std::string>& to, auto begin, auto end, size_t step) {
-    for (auto it = begin; it < end && to.size() < kMaxRecordedNames; it += step) to.push_back(*it);
+  size_t bytes = 0;
+  auto keep = [&bytes](std::vector<std::string>& to, const std::string& name) {
+    if (to.size() >= kMaxRecordedNames || bytes + name.size() > kMaxRecordedNameBytes) return;
+    bytes += name.size();
+    to.push_back(name);
   };
-  names_.drifted = builder_->drifted();
-  names_.missing = builder_->missing();
+  for (const std::string& name : builder_->drifted()) keep(names_.drifted, name);
+  for (const std::string& name : builder_->missing()) keep(names_.missing, name);
   // Files to update come in pairs: remote path, then the client's local path.
-  if (lists.FilesToUpdate.size() > 1) {
-    keep(names_.update_names, lists.FilesToUpdate.begin() + 1, lists.FilesToUpdate.end(), 2);
-  }
-  keep(names_.foreign_names, lists.ForeignFiles.begin(), lists.ForeignFiles.end(), 1);
-  keep(names_.deletion_names, lists.FilesToDelete.begin(), lists.FilesToDelete.end(), 1);
-  for (const TDBAlias& source : lists.NewDataSources) {
-    if (names_.source_names.size() == kMaxRecordedNames) break;
-    names_.source_names.push_back(source.Name);
-  }
+  for (size_t i = 1; i < lists.FilesToUpdate.size(); i += 2) keep(names_.update_names, lists.FilesToUpdate[i]);
+  for (const std::string& name : lists.ForeignFiles) keep(names_.foreign_names, name);
+  for (const TDBAlias& source : lists.NewDataSources) keep(names_.source_names, source.Name);
+  for (const std::string& name : lists.FilesToDelete) keep(names_.deletion_names, name);
 }
 
 Outcome ClientConversation::ClientLeft(const std::string& why) const {

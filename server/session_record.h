@@ -11,9 +11,13 @@
 
 namespace ulmar::server {
 
-// Of each verdict list at most this many names are kept (the counts stay
-// whole): a client with 200,000 foreign files must not fill the store.
+// Of each verdict list at most this many names are kept, and of all lists
+// together at most this many bytes (the counts stay whole): a client with
+// 200,000 foreign files must not fill the store, and thousands of
+// conversations that keep their connections open must not fill the
+// server's memory with names.
 inline constexpr size_t kMaxRecordedNames = 1000;
+inline constexpr size_t kMaxRecordedNameBytes = 64 * 1024;
 
 struct SessionRecord {
   int64_t time = 0;     // Unix seconds, when the conversation ended

@@ -1,5 +1,5 @@
 // A conversation's reply against the budget of unsent reply bytes shared by
-// all conversations.
+// all conversations, and the record it leaves for the fleet's store.
 #include "client_conversation.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +73,66 @@ TEST(ReplyBudget, AReplyHeldUnsentKeepsTheNextOutUntilItIsSent) {
   // A conversation that ends with its reply unsent gives it back too.
   EXPECT_EQ(budget.used(), 0u);
   EXPECT_NE(first.LogLine(kServed).find(" foreign=1000 "), std::string::npos) << first.LogLine(kServed);
+}
+
+TEST(ConversationRecord, KeepsWhoTheClientWasTheVerdictsCountsAndABoundedShareOfItsNames) {
+  ulmar::testing::TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "STUDENT" / "files" / "Bin");
+  ulmar::testing::WriteAll(dir.File("STUDENT/manifest.txt"), "ftp 127.0.0.1/student\n");
+  ulmar::testing::WriteAll(dir.File("STUDENT/files/Bin/lib.dll"), "library");
+  ulmar::testing::WriteAll(dir.File("STUDENT/files/readme.txt"), "read me");
+  ReleaseStore releases(dir.Path().string(), [](const std::string&) {});
+  releases.Refresh();
+
+  // The client's spelling of the suite, a drifted file, the missing
+  // readme, and more foreign names than a record keeps.
+  std::string inventory = EncodeInt32(1) + EncodeLine(wire::kProtocolId) + EncodeLine("student") +
+                          EncodeLine("ivanov") + EncodeInt32(1 + 3000) + EncodeUInt32(7) + EncodeLine("bin\\LIB.dll");
+  for (int i = 0; i < 3000; ++i) inventory += EncodeUInt32(1) + EncodeLine("foreign_" + std::to_string(100000 + i));
+  inventory += EncodeInt32(0);
+
+  ClientConversation kept("10.4.7.31:46232", releases, {}, nullptr, true);
+  ASSERT_TRUE(kept.Receive(inventory));
+  SessionRecord r = kept.Record(kServed);
+  EXPECT_EQ(r.suite, "STUDENT");
+  EXPECT_EQ(r.user, "ivanov");
+  EXPECT_EQ(r.address, "10.4.7.31");
+  EXPECT_EQ(r.files, 3001);
+  EXPECT_TRUE(r.has_verdict && r.ok);
+  EXPECT_EQ(r.update, 2);
+  EXPECT_EQ(r.foreign, 3000u);
+  EXPECT_EQ(r.drifted, std::vector<std::string>{"Bin\\lib.dll"});
+  EXPECT_EQ(r.missing, std::vector<std::string>{"readme.txt"});
+  EXPECT_EQ(r.update_names, (std::vector<std::string>{"bin\\LIB.dll", "readme.txt"}));
+  EXPECT_EQ(r.foreign_names.size(), kMaxRecordedNames);
+  EXPECT_EQ(r.foreign_names.front(), "foreign_100000");
+
+  // Long names: the bytes kept are bounded too.
+  std::string long_names = EncodeInt32(1) + EncodeLine(wire::kProtocolId) + EncodeLine("STUDENT") +
+                           EncodeLine("petrov") + EncodeInt32(100);
+  for (int i = 0; i < 100; ++i) long_names += EncodeUInt32(1) + EncodeLine(std::string(4000, 'a' + i % 26) + std::to_string(i));
+  long_names += EncodeInt32(0);
+  ClientConversation bounded("10.4.7.32:1", releases, {}, nullptr, true);
+  ASSERT_TRUE(bounded.Receive(long_names));
+  SessionRecord b = bounded.Record(kServed);
+  size_t bytes = 0;
+  for (const std::string& name : b.foreign_names) bytes += name.size();
+  EXPECT_LE(bytes, kMaxRecordedNameBytes);
+  EXPECT_GE(b.foreign_names.size(), 15u);
+  EXPECT_EQ(b.foreign, 100u);
+
+  // Without keep_names only the counts; a failure keeps what came before it.
+  ClientConversation counted("10.4.7.33:1", releases, {}, nullptr, false);
+  ASSERT_TRUE(counted.Receive(inventory));
+  EXPECT_TRUE(counted.Record(kServed).foreign_names.empty());
+  ClientConversation refused("10.4.7.34:1", releases, {}, nullptr, true);
+  EXPECT_FALSE(refused.Receive(EncodeInt32(1) + EncodeLine(wire::kProtocolId) + EncodeLine("NOSUCH")));
+  SessionRecord f = refused.Record(Failed(refused.failure()));
+  EXPECT_FALSE(f.ok);
+  EXPECT_EQ(f.reason, "unknown suite code");
+  EXPECT_EQ(f.suite, "NOSUCH");
+  EXPECT_FALSE(f.user.has_value());
+  EXPECT_FALSE(f.has_verdict);
 }
 
 }  // namespace
