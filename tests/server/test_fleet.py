@@ -93,7 +93,11 @@ def check_views(server, report):
     assert one["sessions"][0]["items"]["foreign"] == [fleet[4]["foreign_file"]]
 
 
-def test_a_fleet_played_by_the_load_generator_shows_the_right_counts_on_every_view(tmp_path):
+@pytest.fixture(scope="module")
+def played(tmp_path_factory):
+    """The server after the load generator played a fleet of 60 workstations,
+    three conversations each, and the load generator's report."""
+    tmp_path = tmp_path_factory.mktemp("played")
     server = ReferenceServer(release(tmp_path), tmp_path / "server.log", extra_args=["--per-peer", "1000"])
     try:
         process, report_path = play(server, tmp_path, workstations=60, rounds=3)
@@ -102,12 +106,57 @@ def test_a_fleet_played_by_the_load_generator_shows_the_right_counts_on_every_vi
         report = json.loads(report_path.read_text())
         assert report["sessions"] == 180 and report["failed"] == 0
         assert wait_written(server, 180) == {"written": 180, "dropped": 0, "queued": 0}
-        check_views(server, report)
-        csv = get(server.page_url + "api/workstations?format=csv")
-        assert csv[1]["Content-Type"] == "text/csv; charset=utf-8"
-        assert len(csv[2].splitlines()) == 61
+        yield server, report
     finally:
         server.stop()
+
+
+def test_a_fleet_played_by_the_load_generator_shows_the_right_counts_on_every_view(played):
+    server, report = played
+    check_views(server, report)
+    csv = get(server.page_url + "api/workstations?format=csv")
+    assert csv[1]["Content-Type"] == "text/csv; charset=utf-8"
+    assert len(csv[2].splitlines()) == 61
+
+
+@pytest.mark.skipif(not Path("/usr/bin/chromedriver").exists(), reason="chromium and chromedriver are not installed")
+def test_the_load_generators_fleet_shows_in_the_browser(played):
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.support.ui import WebDriverWait
+
+    server, report = played
+    fleet = report["workstations"]
+    outstanding = sum(1 for w in fleet if w["update"] > 0)
+    drift = collections.Counter(w["drifted"] for w in fleet if w["drifted"])
+    foreign = collections.Counter(w["foreign_file"] for w in fleet if w["foreign_file"])
+    options = webdriver.ChromeOptions()
+    for option in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1280,900"):
+        options.add_argument(option)
+    driver = webdriver.Chrome(options=options, service=Service("/usr/bin/chromedriver"))
+
+    def shown(view, script, expected):
+        driver.get("about:blank")
+        driver.get(server.page_url + "#" + view)
+        seen = []
+        try:
+            WebDriverWait(driver, 20).until(lambda d: seen.append(d.execute_script(script)) or seen[-1] == expected)
+        except Exception:
+            pytest.fail(f"{view}: expected {expected!r}, the page shows {seen[-1] if seen else None!r}")
+
+    rows = ("return [...document.querySelectorAll('#table-{0} tbody tr')].map(tr =>"
+            " [tr.querySelector('td[data-field=path]').textContent,"
+            "  Number(tr.querySelector('td[data-field=workstations]').textContent)]).sort()")
+    try:
+        shown("overview",
+              "const row = document.querySelector('#table-suites tr[data-suite=\"\"]');"
+              "return row && ['workstations', 'up_to_date', 'outstanding', 'failing', 'silent']"
+              "  .map(f => Number(row.querySelector(`td[data-field=${f}]`).textContent));",
+              [len(fleet), len(fleet) - outstanding, outstanding, 0, 0])
+        shown("drift", rows.format("drift"), sorted([path, n] for path, n in drift.items()))
+        shown("foreign", rows.format("foreign"), sorted([path, n] for path, n in foreign.items()))
+    finally:
+        driver.quit()
 
 
 def test_postgresql_pulled_away_mid_load_loses_no_conversation_and_no_record(tmp_path):
