@@ -354,6 +354,7 @@ int main(int argc, char** argv) {
   UpdateServer server(options.server, releases, log, recorder.get());
   if (!Listen(server, options, log)) return 1;
   std::unique_ptr<fleet::FleetPage> page;
+  if (!recorder) report("recording off: no fleet records and no fleet page");
   if (options.page && recorder) {
     page = std::make_unique<fleet::FleetPage>(options.page_options, open, recorder.get());
     try {
