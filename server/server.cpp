@@ -300,6 +300,10 @@ void UpdateServer::Run() {
 void UpdateServer::Stop() {
   uint64_t one = 1;
   if (stop_event_ >= 0) (void)!write(stop_event_, &one, sizeof one);
+  // New clients are refused at once rather than left waiting in the listen
+  // queue through the grace period: a load balancer's health check then
+  // sees the server go, and the clients go to another.
+  if (listener_ >= 0) shutdown(listener_, SHUT_RDWR);
 }
 
 }  // namespace ulmar::server

@@ -1,6 +1,7 @@
 """The reference update server as a program: whole conversations over
 loopback, clients that misbehave beside ones that do not, releases that
 change while it runs, and SIGTERM."""
+import signal
 import socket
 import sys
 import threading
@@ -202,7 +203,7 @@ def test_a_changed_release_is_served_without_a_restart(server, tmp_path):
 
 
 def test_sigterm_stops_cleanly_after_the_grace_period(server):
-    s = server("--grace", "1")
+    s = server("--grace", "3")
     lingering = socket.create_connection((s.address, s.port))
     lingering.sendall(int32(1))
     # A client that has read its whole verdict and keeps the connection open.
@@ -214,6 +215,19 @@ def test_sigterm_stops_cleanly_after_the_grace_period(server):
     reader.lists()
     time.sleep(0.2)
     started = time.monotonic()
+    s.process.send_signal(signal.SIGTERM)
+    s.wait_for_log("stopping: no new conversations")
+    # Within the grace period a new client is refused, not left queued.
+    deadline = time.monotonic() + 10
+    while True:
+        try:
+            socket.create_connection((s.address, s.port), timeout=5).close()
+        except ConnectionRefusedError:
+            break
+        assert time.monotonic() < deadline, "a new client was still taken in during the grace period"
+        time.sleep(0.05)
+    # ... while the lingering conversation still has its grace.
+    assert 'reason="server stopped"' not in s.log()
     assert s.stop() == 0
     assert time.monotonic() - started < 10
     s.wait_for_log('result=failed reason="server stopped"')
