@@ -263,7 +263,12 @@ def main():
     if args.action == "stop":
         proxy.stop()
         return 0
-    for name, state in proxy.states().items():
+    try:
+        states = proxy.states()
+    except OSError:
+        print(f"haproxy is not running (no answer on {proxy.stats_socket})")
+        return 1
+    for name, state in states.items():
         print(f"{name}: {state}")
     return 0
 
