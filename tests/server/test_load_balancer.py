@@ -42,14 +42,15 @@ CONVERSATION = re.compile(r" peer=[\d.]+:(\d+) suite=(\S+) user=(\S+) .* result=
 
 
 def wait_until(condition, what, timeout=60):
-    """Polls condition() until it returns something true, and returns that."""
+    """Polls condition() until it returns something true, and returns that;
+    what (text, or a function giving it) says what was awaited."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = condition()
         if value:
             return value
         time.sleep(0.05)
-    raise AssertionError(f"{what}: not so after {timeout} s")
+    raise AssertionError(f"{what() if callable(what) else what}: not so after {timeout} s")
 
 
 def at_least(items, count):
@@ -110,7 +111,9 @@ class Site:
 
     def connections(self, count):
         """HAProxy's log of connections once it has `count` of them."""
-        return wait_until(lambda: at_least(self.proxy.connections(), count), f"{count} connections in HAProxy's log")
+        return wait_until(lambda: at_least(self.proxy.connections(), count),
+                          lambda: f"{count} connections in HAProxy's log (it dropped "
+                                  f"{self.proxy.info()['DroppedLogs']} lines)")
 
     def recorded(self, name, written):
         """The server's recording counters once it has written `written`

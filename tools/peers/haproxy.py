@@ -19,11 +19,14 @@ Each connection's log line (written to log_path when it ends) says which
 server served it, HAProxy's own port towards that server (the "peer" port
 in that server's log), how it ended (HAProxy's two-letter termination
 state: "--" normal, "SD" the server went away mid-conversation, ...), and
-the bytes each way:
+the bytes each way, when HAProxy accepted it (seconds since 1970) and how
+many milliseconds it lasted (one line):
 
-  conn client=127.0.0.1:40312 server=a backend_port=51234 state=-- retries=0 up=123456 down=789
+  conn client=127.0.0.1:40312 server=a backend_port=51234 state=-- retries=0 up=123456 down=789 start=1767225600.123 ms=41
 
-  python3 tools/peers/haproxy.py start FOLDER LISTEN NAME=ADDR:PORT... [--daemon]
+From the shell (the try-out and the benchmark), HAProxy outliving the command:
+
+  python3 tools/peers/haproxy.py start FOLDER LISTEN NAME=ADDR:PORT...
   python3 tools/peers/haproxy.py stop FOLDER
   python3 tools/peers/haproxy.py status FOLDER
 """
@@ -50,6 +53,10 @@ global
     stats socket {stats_socket} level admin
     maxconn {maxconn}
     log stdout format raw local0 info
+    # One thread: with several, a thread that finds another one writing a
+    # log line drops its own (show info: DroppedLogs), and the tests count
+    # every connection's line.
+    nbthread {threads}
     # A restart or stop of HAProxy leaves conversations in flight at most
     # this long (only a soft stop, SIGUSR1, waits for them).
     hard-stop-after 30s
@@ -57,7 +64,7 @@ global
 defaults
     mode tcp
     log global
-    log-format "conn client=%ci:%cp server=%s backend_port=%bp state=%ts retries=%rc up=%U down=%B"
+    log-format "conn client=%ci:%cp server=%s backend_port=%bp state=%ts retries=%rc up=%U down=%B start=%Ts.%ms ms=%Tt"
     # A connection refused by a server is tried again on another one at once.
     option redispatch 1
     retries 3
@@ -80,7 +87,7 @@ backend update_servers
 
 class HAProxy:
     def __init__(self, folder, listen, servers, balance="leastconn", check_inter="200ms", fall=2, rise=2,
-                 maxconn=None, timeout_connect="2s", timeout_check="1s"):
+                 maxconn=None, timeout_connect="2s", timeout_check="1s", threads=1):
         """servers: (name, address, port) or (name, address, port, check_port)
         (a check port other than the server's own: e.g. its page)."""
         self.folder = Path(folder).resolve()
@@ -95,7 +102,7 @@ class HAProxy:
             # to spare, within what this process may open.
             hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
             maxconn = 10000 if hard == resource.RLIM_INFINITY else max(100, min(10000, (hard - 200) // 2))
-        self.settings = dict(balance=balance, check_inter=check_inter, fall=fall, rise=rise, maxconn=maxconn,
+        self.settings = dict(threads=threads, balance=balance, check_inter=check_inter, fall=fall, rise=rise, maxconn=maxconn,
                              timeout_connect=timeout_connect, timeout_check=timeout_check)
         self.process = None
 
@@ -174,6 +181,10 @@ class HAProxy:
         return {row["svname"]: row["status"] for row in self.stat_rows()
                 if row["pxname"] == "update_servers" and row["svname"] not in ("BACKEND", "FRONTEND")}
 
+    def info(self):
+        """`show info` as a dict (Uptime_sec, CurrConns, DroppedLogs, ...)."""
+        return dict(line.split(": ", 1) for line in self.command("show info").splitlines() if ": " in line)
+
     def server_stat(self, name):
         for row in self.stat_rows():
             if row["pxname"] == "update_servers" and row["svname"] == name:
@@ -199,14 +210,15 @@ class HAProxy:
 
     def connections(self):
         """Every connection that ended, as dicts: client, server, backend_port
-        (int, or None when no server was reached), state, retries, up, down."""
+        (int, or None when no server was reached), state, retries, redispatched,
+        up, down, start and end (seconds since 1970)."""
         found = []
         for match in re.finditer(r"^conn client=(\S+) server=(\S+) backend_port=(\S+) state=(\S+) retries=(\S+)"
-                                 r" up=(\d+) down=(\d+)$", self.log(), re.M):
-            client, server, port, state, retries, up, down = match.groups()
+                                 r" up=(\d+) down=(\d+) start=([\d.]+) ms=(-?\d+)$", self.log(), re.M):
+            client, server, port, state, retries, up, down, start, ms = match.groups()
             found.append(dict(client=client, server=server, backend_port=int(port) if port.isdigit() else None,
                               state=state, retries=int(retries.lstrip("+")), redispatched=retries.startswith("+"),
-                              up=int(up), down=int(down)))
+                              up=int(up), down=int(down), start=float(start), end=float(start) + int(ms) / 1000))
         return found
 
     def stop(self, timeout=30):
