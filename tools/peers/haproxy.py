@@ -53,11 +53,7 @@ global
     stats socket {stats_socket} level admin
     maxconn {maxconn}
     log stdout format raw local0 info
-    # One thread: with several, a thread that finds another one writing a
-    # log line drops its own (show info: DroppedLogs), and the tests count
-    # every connection's line.
-    nbthread {threads}
-    # A restart or stop of HAProxy leaves conversations in flight at most
+{threads_line}    # A restart or stop of HAProxy leaves conversations in flight at most
     # this long (only a soft stop, SIGUSR1, waits for them).
     hard-stop-after 30s
 
@@ -122,9 +118,15 @@ class HAProxy:
             if len(server) > 3 and server[3]:
                 line += f" port {server[3]}"
             lines.append(line)
-        return TEMPLATE.format(stats_socket=self.stats_socket, listen_address=self.listen[0],
+        settings = dict(self.settings)
+        threads = settings.pop("threads")
+        # One thread by default: with several, a thread that finds another one
+        # writing a log line drops its own (show info: DroppedLogs), and the
+        # tests count every connection's line. None: one per processor.
+        threads_line = "" if threads is None else f"    nbthread {threads}\n"
+        return TEMPLATE.format(threads_line=threads_line, stats_socket=self.stats_socket, listen_address=self.listen[0],
                                listen_port=self.listen[1], server_lines="\n".join(lines),
-                               **self.settings)
+                               **settings)
 
     def start(self, timeout=20, daemon=False):
         """Writes the configuration, checks it (haproxy -c) and runs HAProxy;
@@ -265,10 +267,12 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("listen", nargs="?", help="ADDR:PORT clients connect to")
     parser.add_argument("servers", nargs="*", help="NAME=ADDR:PORT")
+    parser.add_argument("--threads", type=int, default=1,
+                        help="HAProxy's threads (default 1, which drops no log line; 0: one per processor)")
     args = parser.parse_args()
     if args.action == "start":
         servers = [(s.split("=", 1)[0], *_address(s.split("=", 1)[1])) for s in args.servers]
-        proxy = HAProxy(args.folder, _address(args.listen), servers).start(daemon=True)
+        proxy = HAProxy(args.folder, _address(args.listen), servers, threads=args.threads or None).start(daemon=True)
         print(f"haproxy on {args.listen}, pid {proxy.process.pid}, stats socket {proxy.stats_socket}")
         return 0
     proxy = HAProxy(args.folder, ("127.0.0.1", 0), [])
