@@ -10,7 +10,6 @@ chooses), PostgreSQL on 127.0.0.13:5432 (the tests run in a private
 network namespace, where all of 127.0.0.0/8 is local)."""
 import collections
 import json
-import os
 import re
 import shutil
 import signal
@@ -194,8 +193,9 @@ def test_both_servers_serve_the_fleet_through_haproxy_and_each_page_shows_every_
     # fleet, each server's sessions are those it logged, on either page.
     histories = {name: collections.Counter() for name in s.servers}
     for w in report["workstations"]:
-        seen = [[(session["server"], session["ms"]) for session in api(server, f"api/workstation?id={SUITE}/{w['user']}")
-                 ["sessions"]] for server in s.servers.values()]
+        seen = [[(session["server"], session["ms"])
+                 for session in api(server, f"api/workstation?id={SUITE}/{w['user']}")["sessions"]]
+                for server in s.servers.values()]
         assert seen[0] == seen[1] and len(seen[0]) == 3
         for page, server in zip(seen, s.servers):
             histories[server].update(name for name, _ in page)

@@ -53,8 +53,8 @@ global
     stats socket {stats_socket} level admin
     maxconn {maxconn}
     log stdout format raw local0 info
-{threads_line}    # A restart or stop of HAProxy leaves conversations in flight at most
-    # this long (only a soft stop, SIGUSR1, waits for them).
+{threads_line}    # After a soft stop (SIGUSR1) HAProxy waits at most this long for the
+    # conversations in flight; stop() (SIGTERM) cuts them at once.
     hard-stop-after 30s
 
 defaults
@@ -84,8 +84,8 @@ backend update_servers
 class HAProxy:
     def __init__(self, folder, listen, servers, balance="leastconn", check_inter="200ms", fall=2, rise=2,
                  maxconn=None, timeout_connect="2s", timeout_check="1s", threads=1):
-        """servers: (name, address, port) or (name, address, port, check_port)
-        (a check port other than the server's own: e.g. its page)."""
+        """listen: (address, port) clients connect to; servers: (name, address,
+        port) of each update server."""
         self.folder = Path(folder).resolve()
         self.listen = (listen[0], int(listen[1]))
         self.servers = [tuple(s) for s in servers]
@@ -98,8 +98,8 @@ class HAProxy:
             # to spare, within what this process may open.
             hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
             maxconn = 10000 if hard == resource.RLIM_INFINITY else max(100, min(10000, (hard - 200) // 2))
-        self.settings = dict(threads=threads, balance=balance, check_inter=check_inter, fall=fall, rise=rise, maxconn=maxconn,
-                             timeout_connect=timeout_connect, timeout_check=timeout_check)
+        self.settings = dict(threads=threads, balance=balance, check_inter=check_inter, fall=fall, rise=rise,
+                             maxconn=maxconn, timeout_connect=timeout_connect, timeout_check=timeout_check)
         self.process = None
 
     @property
@@ -111,22 +111,16 @@ class HAProxy:
         return self.listen[1]
 
     def config(self):
-        lines = []
-        for server in self.servers:
-            name, address, port = server[:3]
-            line = f"    server {name} {address}:{port}"
-            if len(server) > 3 and server[3]:
-                line += f" port {server[3]}"
-            lines.append(line)
+        lines = [f"    server {name} {address}:{port}" for name, address, port in self.servers]
         settings = dict(self.settings)
         threads = settings.pop("threads")
         # One thread by default: with several, a thread that finds another one
         # writing a log line drops its own (show info: DroppedLogs), and the
         # tests count every connection's line. None: one per processor.
         threads_line = "" if threads is None else f"    nbthread {threads}\n"
-        return TEMPLATE.format(threads_line=threads_line, stats_socket=self.stats_socket, listen_address=self.listen[0],
-                               listen_port=self.listen[1], server_lines="\n".join(lines),
-                               **settings)
+        return TEMPLATE.format(threads_line=threads_line, stats_socket=self.stats_socket,
+                               listen_address=self.listen[0], listen_port=self.listen[1],
+                               server_lines="\n".join(lines), **settings)
 
     def start(self, timeout=20, daemon=False):
         """Writes the configuration, checks it (haproxy -c) and runs HAProxy;
