@@ -112,7 +112,7 @@ recorded() {
 echo "load: 100 workstations at once, a fleet of 10,000 (5,000 files each), ${seconds} s a run, recording into" \
      "one PostgreSQL; $rounds rounds of the three, taken in turn"
 declare -A rates
-for round in $(seq "$rounds"); do
+for _ in $(seq "$rounds"); do
   for setup in direct haproxy-1 haproxy-2; do
     case "$setup" in
       direct) start_server a; target=127.0.0.11 ;;
