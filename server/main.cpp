@@ -371,9 +371,9 @@ int main(int argc, char** argv) {
   std::string error;
   std::thread serving = StartServing(server, error);
   WaitForStop(signals, rescanner);
+  server.Stop();
   log.Write(LogTime() + " stopping: no new conversations, " + std::to_string(options.server.grace_s) +
             " s for those in flight");
-  server.Stop();
   serving.join();
   rescanner.Stop();
   if (page) page->Stop();

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -79,8 +80,9 @@ struct Connection {
 class Worker {
  public:
   Worker(const ServerOptions& options, ReleaseStore& releases, ServerLog& log, SessionSink* sink, int listener,
-         int stop_event, int capacity, PeerCounts& peers, ReplyBudget& budget)
-      : options_(options),
+         int stop_event, int capacity, PeerCounts& peers, ReplyBudget& budget, std::function<void()> stop_begun)
+      : stop_begun_(std::move(stop_begun)),
+        options_(options),
         releases_(releases),
         log_(log),
         sink_(sink),
@@ -129,9 +131,13 @@ class Worker {
   void BeginStop(int stop_event) {
     stopping_ = true;
     stop_deadline_ = Clock::now() + std::chrono::seconds(options_.grace_s);
+    // Clients the system has already taken in are served; then this worker
+    // takes no more.
+    if (loop_.Watching(listener_)) Accept();
     ListenerOn(false);
     // The stop event stays signalled for the other workers.
     loop_.Remove(stop_event);
+    stop_begun_();
   }
 
   void Accept() {
@@ -228,6 +234,7 @@ class Worker {
     ResumeAccepting();
   }
 
+  std::function<void()> stop_begun_;
   const ServerOptions& options_;
   ReleaseStore& releases_;
   ServerLog& log_;
@@ -281,10 +288,15 @@ void UpdateServer::Run() {
   std::vector<std::string> errors(threads);
   PeerCounts peers(std::max(1, options_.per_peer_limit));
   ReplyBudget budget(options_.max_unsent_reply_bytes);
+  running_workers_ = threads;
   for (int i = 0; i < threads; ++i) {
     workers.emplace_back([this, capacity, i, &errors, &peers, &budget] {
       try {
-        Worker(options_, releases_, log_, sink_, listener_, stop_event_, capacity, peers, budget).Run();
+        Worker(options_, releases_, log_, sink_, listener_, stop_event_, capacity, peers, budget, [this] {
+          std::lock_guard lock(stop_mutex_);
+          ++stops_begun_;
+          stop_begun_.notify_all();
+        }).Run();
       } catch (const std::exception& e) {
         errors[i] = e.what();
         Stop();
@@ -300,9 +312,14 @@ void UpdateServer::Run() {
 void UpdateServer::Stop() {
   uint64_t one = 1;
   if (stop_event_ >= 0) (void)!write(stop_event_, &one, sizeof one);
-  // New clients are refused at once rather than left waiting in the listen
-  // queue through the grace period: a load balancer's health check then
-  // sees the server go, and the clients go to another.
+  // Once every worker has taken in the clients already queued, new ones are
+  // refused rather than left waiting in the listen queue through the grace
+  // period: a load balancer's health check then sees the server go, and
+  // the clients go to another.
+  {
+    std::unique_lock lock(stop_mutex_);
+    stop_begun_.wait_for(lock, std::chrono::seconds(2), [this] { return stops_begun_ >= running_workers_; });
+  }
   if (listener_ >= 0) shutdown(listener_, SHUT_RDWR);
 }
 

@@ -4,7 +4,10 @@
 // judged record by record as it arrives (verdict.h) and never held whole.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "conversation.h"
@@ -53,8 +56,9 @@ class UpdateServer {
   uint16_t port() const { return port_; }
   // Serves until Stop(); returns when every worker has ended.
   void Run();
-  // Stops accepting; conversations in flight get the grace period. Safe
-  // from any thread.
+  // Stops accepting: the clients already queued are taken in, then new ones
+  // are refused; conversations in flight get the grace period. Safe from
+  // any thread; returns once new clients are refused.
   void Stop();
 
  private:
@@ -65,6 +69,10 @@ class UpdateServer {
   int listener_ = -1;
   int stop_event_ = -1;
   uint16_t port_ = 0;
+  std::mutex stop_mutex_;
+  std::condition_variable stop_begun_;
+  int stops_begun_ = 0;       // workers that have begun to stop
+  std::atomic<int> running_workers_{0};
 };
 
 }  // namespace ulmar::server

@@ -315,8 +315,6 @@ def test_a_release_changed_on_disk_reaches_both_servers_and_every_answer_through
     assert all(fleet_lines.values()), fleet_lines
 
 
-@pytest.mark.xfail(strict=True, reason="a stopping server keeps its listening socket open: the system completes "
-                                       "new connections that no one serves, and HAProxy's checks keep it UP")
 def test_a_stopping_server_refuses_new_connections_so_haproxy_sends_them_elsewhere(tmp_path):
     server = ReferenceServer(release(tmp_path), tmp_path / "a.log", address=HOSTS["a"], port=SERVER_PORT,
                              extra_args=["--per-peer", "1", "--grace", "60", "--database", "off", "--http", "off"])
