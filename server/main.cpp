@@ -1,9 +1,9 @@
 // ulmar-update-server: the reference update server. Answers each client's
 // inventory with the verdict of the release for its suite code.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -294,7 +294,6 @@ void WaitForStop(const sigset_t& signals, Rescanner& rescanner) {
     rescanner.RefreshNow();
   }
 }
-
 
 // The store's name for the log, without a password.
 std::string StoreName(const std::string& conninfo) {
