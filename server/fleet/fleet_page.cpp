@@ -354,11 +354,12 @@ std::string BasicCredentials(const std::string& header) {
 }
 
 // Compares without returning early, so the time taken says nothing of
-// where a guess went wrong.
-bool SameSecret(const std::string& a, const std::string& b) {
-  unsigned char differ = a.size() != b.size();
-  for (size_t i = 0; i < a.size(); ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i % (b.empty() ? 1 : b.size())]);
-  return differ == 0 && !b.empty();
+// where a guess went wrong (only whether its length was right).
+bool SameSecret(const std::string& given, const std::string& known) {
+  if (given.size() != known.size() || known.empty()) return false;
+  unsigned char differ = 0;
+  for (size_t i = 0; i < known.size(); ++i) differ |= static_cast<unsigned char>(given[i] ^ known[i]);
+  return differ == 0;
 }
 
 }  // namespace
