@@ -52,6 +52,7 @@ void ClientConversation::NextPhase() {
 
 bool ClientConversation::Receive(std::string_view bytes) {
   last_progress_ = Clock::now();
+  if (!bytes.empty()) heard_ = true;
   if (phase_ != Phase::Reading) return true;  // nothing more is expected from the client
   switch (reader_.Feed(bytes)) {
     case InventoryReader::Result::NeedMore:

@@ -74,6 +74,8 @@ class ClientConversation final : public InventorySink {
   // failed (failure() says why). Bytes after the inventory are ignored.
   bool Receive(std::string_view bytes);
   const std::string& failure() const { return failure_.empty() ? reader_.failure() : failure_; }
+  // Whether the client sent anything at all (a port probe sends nothing).
+  bool heard() const { return heard_; }
 
   // The bytes still to send, and how many of them went out.
   std::string_view Outgoing() const { return std::string_view(pending_).substr(sent_); }
@@ -113,6 +115,7 @@ class ClientConversation final : public InventorySink {
   Clock::time_point started_;
   Clock::time_point last_progress_;  // the last byte received or sent
   Phase phase_ = Phase::Reading;
+  bool heard_ = false;
   std::string pending_;  // bytes to send
   size_t sent_ = 0;      // of them, already sent
   ReleaseStore& releases_;

@@ -107,10 +107,12 @@ class Worker {
   }
 
  private:
-  // The conversation's log line, and its record for the fleet's store.
+  // The conversation's log line, and its record for the fleet's store: a
+  // connection that never sent a byte (a health check's, a port scan's) is
+  // no workstation's session and is not recorded.
   void End(const ClientConversation& conversation, const Outcome& outcome) {
     log_.Write(conversation.LogLine(outcome));
-    if (sink_) sink_->Record(conversation.Record(outcome));
+    if (sink_ && conversation.heard()) sink_->Record(conversation.Record(outcome));
   }
 
   void ListenerOn(bool on) {

@@ -6,6 +6,7 @@ import base64
 import collections
 import json
 import os
+import socket
 import ssl
 import subprocess
 import sys
@@ -192,6 +193,21 @@ def test_postgresql_pulled_away_mid_load_loses_no_conversation_and_no_record(tmp
     finally:
         server.stop()
         postgres.remove()
+
+
+def test_a_connection_that_never_sends_a_byte_is_logged_but_not_recorded(tmp_path):
+    server = ReferenceServer(release(tmp_path), tmp_path / "server.log")
+    try:
+        socket.create_connection((server.address, server.port)).close()
+        server.wait_for_log(r"suite=- user=- files=- sources=- ms=\d+ result=failed")
+        converse(server.address, server.port, suite=SUITE, user="ivanov")
+        server.wait_for_log(r'user="ivanov".*result=ok')
+        assert wait_written(server, 1)["written"] == 1
+        overview = api(server, "api/overview")
+        assert sum(h["sessions"] for h in overview["sessions_per_hour"]) == 1
+        assert api(server, "api/failures")["rows"] == []
+    finally:
+        server.stop()
 
 
 def test_with_no_options_it_records_into_sqlite_in_its_state_folder_and_serves_the_page_on_loopback(tmp_path):
