@@ -19,25 +19,11 @@
 # only a second process to the same ones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ -z "${ULMAR_IN_NAMESPACE:-}" ]; then
-  bash scripts/setup.sh >/dev/null
-  cmake --preset release >/dev/null
-  cmake --build --preset release --target ulmar-update-server server_load >/dev/null
-  ULMAR_IN_NAMESPACE=1 exec unshare -n bash "$0" "$@"
-fi
-ip link set lo up
-# Room for the ports of many short conversations, twice over behind HAProxy
-# (client to HAProxy, HAProxy to server).
-sysctl -qw net.ipv4.ip_local_port_range="1024 65535"
-ulimit -n "$(ulimit -Hn)"
+source bench/load_bench.sh
+ulmar_enter_namespace ulmar-update-server server_load -- "$@"
 
 work="$PWD/build/balancer-bench"
-release="$work/releases/BENCH"
-if [ ! -f "$release/.complete" ]; then
-  rm -rf "$work"
-  python3 bench/bench_release.py "$release" --no-sources
-  touch "$release/.complete"
-fi
+ulmar_bench_release "$work" --no-sources
 rm -rf "$work"/state-* "$work"/*.log "$work"/haproxy*
 server="build/release/bin/ulmar-update-server"
 load="build/release/bench/server_load"

@@ -10,23 +10,11 @@
 #     workstations (30 days of history), in both stores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ -z "${ULMAR_IN_NAMESPACE:-}" ]; then
-  bash scripts/setup.sh >/dev/null
-  cmake --preset release >/dev/null
-  cmake --build --preset release --target ulmar-update-server server_load fleet_store_bench >/dev/null
-  ULMAR_IN_NAMESPACE=1 exec unshare -n bash "$0" "$@"
-fi
-ip link set lo up
-sysctl -qw net.ipv4.ip_local_port_range="1024 65535"
-ulimit -n "$(ulimit -Hn)"
+source bench/load_bench.sh
+ulmar_enter_namespace ulmar-update-server server_load fleet_store_bench -- "$@"
 
 work="$PWD/build/fleet-bench"
-release="$work/releases/BENCH"
-if [ ! -f "$release/.complete" ]; then
-  rm -rf "$work"
-  python3 bench/bench_release.py "$release" --no-sources
-  touch "$release/.complete"
-fi
+ulmar_bench_release "$work" --no-sources
 rm -rf "$work/state" "$work"/*.log
 pg="$(mktemp -d /tmp/ulmar-pg-bench-XXXXXX)"
 trap 'python3 tools/peers/postgres.py stop "$pg" --immediate; rm -rf "$pg"' EXIT
