@@ -127,9 +127,6 @@ class PostgresDatabase final : public Database {
       std::string code = state;
       lost = lost || code.rfind("08", 0) == 0 || code.rfind("57P", 0) == 0 || code.rfind("53", 0) == 0;
     }
-    if (PQstatus(connection_) == CONNECTION_OK && PQtransactionStatus(connection_) == PQTRANS_INERROR) {
-      PQclear(PQexec(connection_, "ROLLBACK"));
-    }
     throw StoreError(why + " (" + sql.substr(0, 60) + ")", lost);
   }
 

@@ -46,7 +46,8 @@ void Recorder::Record(SessionRecord record) {
     return;
   }
   queued_bytes_ += weight;
-  queue_.push_back(StoredSession{key_prefix_ + std::to_string(++sequence_), options_.server_name, std::move(record)});
+  queue_.push_back(
+      {weight, StoredSession{key_prefix_ + std::to_string(++sequence_), options_.server_name, std::move(record)}});
   ++enqueued_;
   // The writer waits for the first record, then for a full batch.
   if (queue_.size() == 1 || queue_.size() >= options_.batch) wake_.notify_one();
@@ -87,8 +88,8 @@ void Recorder::Run() {
         wake_.wait_for(lock, options_.gather, [&] { return stopping_ || queue_.size() >= options_.batch; });
       }
       while (batch_.size() < options_.batch && !queue_.empty()) {
-        queued_bytes_ -= Weight(queue_.front().record);
-        batch_.push_back(std::move(queue_.front()));
+        queued_bytes_ -= queue_.front().weight;
+        batch_.push_back(std::move(queue_.front().session));
         queue_.pop_front();
       }
     }

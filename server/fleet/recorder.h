@@ -91,7 +91,11 @@ class Recorder final : public SessionSink {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_, written_;
-  std::deque<StoredSession> queue_;
+  struct Waiting {
+    size_t weight;  // of queued_bytes_
+    StoredSession session;
+  };
+  std::deque<Waiting> queue_;
   size_t queued_bytes_ = 0;
   bool stopping_ = false;
   std::chrono::steady_clock::time_point stop_deadline_;

@@ -117,10 +117,9 @@ class SqliteDatabase final : public Database {
   }
 
   [[noreturn]] void Fail(int rc, const std::string& sql) {
+    // A transaction the statement was part of is undone by its owner
+    // (fleet_store's Transaction).
     std::string why = sqlite3_errmsg(db_);
-    // The statement may be left in a transaction that failed: undo it, so
-    // the next batch starts clean.
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     throw StoreError(why + " (" + sql.substr(0, 60) + ")", Lost(rc));
   }
 

@@ -6,27 +6,24 @@ import io
 import json
 import socket
 import sys
-import time
 import urllib.request
 from dataclasses import dataclass
 from pathlib import Path
 
 import pytest
 
-CHROMIUM = Path("/usr/bin/chromium")
-CHROMEDRIVER = Path("/usr/bin/chromedriver")
-if not (CHROMIUM.exists() and CHROMEDRIVER.exists()):
-    pytest.skip("chromium and chromedriver are needed for the fleet page's browser test", allow_module_level=True)
+# Without selenium the module cannot even be read; without the browser the
+# shared fixture (conftest.py) skips.
+pytest.importorskip("selenium")
 
-from selenium import webdriver  # noqa: E402
 from selenium.common.exceptions import StaleElementReferenceException, TimeoutException  # noqa: E402
-from selenium.webdriver.chrome.service import Service  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
 from selenium.webdriver.support.ui import Select, WebDriverWait  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "peers"))
 from reference_server import ReferenceServer, converse, crc32, write_release  # noqa: E402
+from test_fleet import wait_written  # noqa: E402
 from wire import PROTOCOL_ID, Reader, int32, line, opening  # noqa: E402
 
 # Each suite's files, its manifest, and its data sources as a client reports them.
@@ -133,8 +130,7 @@ def fleet(tmp_path_factory):
                              extra_args=["--state", str(tmp / "state"), "--http", "127.0.0.1:0",
                                          "--max-files", str(MAX_FILES)])
     try:
-        port = server.wait_for_log(r"page on http://[\d.]+:(\d+)/").group(1)
-        base = f"http://127.0.0.1:{port}"
+        base = server.page_url.rstrip("/")
         for w in FLEET:
             for n in range(w.conversations):
                 if w.last_fails and n == w.conversations - 1:
@@ -143,28 +139,10 @@ def fleet(tmp_path_factory):
                     converse(server.address, server.port, suite=w.suite, user=w.user,
                              files=w.files(), sources=w.sources())
         # Records reach the store through a queue: wait until all are written.
-        deadline = time.monotonic() + 30
-        while True:
-            recording = json.loads(get(base + "/api/overview?offset=0")[1])["recording"]
-            if recording["written"] == CONVERSATIONS:
-                break
-            assert time.monotonic() < deadline, f"{recording} after {CONVERSATIONS} conversations"
-            time.sleep(0.1)
+        assert wait_written(server, CONVERSATIONS)["written"] == CONVERSATIONS
         yield base
     finally:
         server.stop()
-
-
-@pytest.fixture(scope="module")
-def browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = str(CHROMIUM)
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--window-size=1280,900"):
-        options.add_argument(argument)
-    driver = webdriver.Chrome(service=Service(executable_path=str(CHROMEDRIVER)), options=options)
-    yield driver
-    driver.quit()
 
 
 def wait_until(driver, read, expected, what, timeout=20):

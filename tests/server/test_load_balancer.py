@@ -13,7 +13,6 @@ import json
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import time
@@ -29,7 +28,6 @@ from haproxy import HAPROXY_BIN, HAProxy  # noqa: E402
 from postgres import PostgresServer  # noqa: E402
 from reference_server import SERVER_BIN, ReferenceServer, converse  # noqa: E402
 from test_fleet import LOAD_BIN, SUITE, api, check_views, release  # noqa: E402
-from wire import opening  # noqa: E402
 
 FRONT = ("127.0.0.10", 8090)
 HOSTS = {"a": "127.0.0.11", "b": "127.0.0.12"}
@@ -313,25 +311,6 @@ def test_a_release_changed_on_disk_reaches_both_servers_and_every_answer_through
     fleet_lines = {name: [u for _, u, _ in conversations(server) if u.startswith("ws-")]
                    for name, server in s.servers.items()}
     assert all(fleet_lines.values()), fleet_lines
-
-
-def test_a_stopping_server_refuses_new_connections_so_haproxy_sends_them_elsewhere(tmp_path):
-    server = ReferenceServer(release(tmp_path), tmp_path / "a.log", address=HOSTS["a"], port=SERVER_PORT,
-                             extra_args=["--per-peer", "1", "--grace", "60", "--database", "off", "--http", "off"])
-    held = socket.create_connection((HOSTS["a"], SERVER_PORT), timeout=10)
-    try:
-        held.sendall(opening())
-        # A second connection from the same address is refused with its
-        # line: the first one is the server's, in flight.
-        socket.create_connection((HOSTS["a"], SERVER_PORT), timeout=10).close()
-        server.wait_for_log("conversations from this address at once")
-        server.process.send_signal(signal.SIGTERM)
-        server.wait_for_log("stopping: no new conversations")
-        with pytest.raises(ConnectionRefusedError):
-            socket.create_connection((HOSTS["a"], SERVER_PORT), timeout=10).close()
-    finally:
-        held.close()
-        server.stop()
 
 
 def test_the_systemd_unit_is_valid_and_sandboxed(tmp_path):
