@@ -143,6 +143,34 @@ std::string Csv(const Table& table) {
   return out;
 }
 
+// A workstation's sessions as a JSON array, each with the names of its
+// verdict by kind ("items": update, foreign, sources, delete).
+void SessionsWithNames(std::string& out, const Table& history, const Table& items) {
+  std::map<int64_t, std::map<std::string, std::vector<std::string>>> names;  // session -> kind -> names
+  for (const auto& item : items.rows) names[AsInt(item[0])][AsText(item[1])].push_back(AsText(item[2]));
+  const std::pair<const char*, const char*> kinds[] = {
+      {"update", "update"}, {"foreign", "foreign"}, {"source", "sources"}, {"delete", "delete"}};
+  out += '[';
+  for (size_t r = 0; r < history.rows.size(); ++r) {
+    if (r) out += ',';
+    JsonObject(out, history, r);
+    out.pop_back();  // the object goes on with its items
+    out += ",\"items\":{";
+    const auto& own = names[AsInt(history.rows[r][0])];
+    for (size_t k = 0; k < std::size(kinds); ++k) {
+      out += std::string(k ? "," : "") + "\"" + kinds[k].second + "\":[";
+      auto found = own.find(kinds[k].first);
+      for (size_t n = 0; found != own.end() && n < found->second.size(); ++n) {
+        if (n) out += ',';
+        JsonString(out, found->second[n]);
+      }
+      out += ']';
+    }
+    out += "}}";
+  }
+  out += ']';
+}
+
 FleetPage::Answer Json(std::string body, int status = 200) {
   return {status, "application/json; charset=utf-8", std::move(body)};
 }
@@ -286,35 +314,9 @@ FleetPage::Answer FleetPage::Get(const std::string& path, const Params& params) 
           body += std::string(",\"") + kind + "\":";
           JsonArray(body, WorkstationItems(db, id, kind));
         }
-        // Each session's names, by kind.
-        std::map<int64_t, std::map<std::string, std::vector<std::string>>> names;
-        for (const auto& item : HistoryItems(db, id, kHistory).rows) {
-          names[AsInt(item[0])][AsText(item[1])].push_back(AsText(item[2]));
-        }
-        body += ",\"sessions\":[";
-        for (size_t r = 0; r < history.rows.size(); ++r) {
-          if (r) body += ',';
-          JsonObject(body, history, r);
-          body.pop_back();
-          body += ",\"items\":{";
-          const auto& own = names[AsInt(history.rows[r][0])];
-          bool first = true;
-          for (const auto& [kind, key] : {std::pair{"update", "update"}, std::pair{"foreign", "foreign"},
-                                          std::pair{"source", "sources"}, std::pair{"delete", "delete"}}) {
-            body += std::string(first ? "" : ",") + "\"" + key + "\":[";
-            first = false;
-            auto found = own.find(kind);
-            if (found != own.end()) {
-              for (size_t n = 0; n < found->second.size(); ++n) {
-                if (n) body += ',';
-                JsonString(body, found->second[n]);
-              }
-            }
-            body += "]";
-          }
-          body += "}}";
-        }
-        return Json(body + "]}");
+        body += ",\"sessions\":";
+        SessionsWithNames(body, history, HistoryItems(db, id, kHistory));
+        return Json(body + "}");
       });
     }
     if (path == "/api/drift") return pool_->With([&](Database& db) { return table(Drift(db, q)); });
