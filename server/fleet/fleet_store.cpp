@@ -220,7 +220,7 @@ void WriteSessions(Database& db, const std::vector<StoredSession>& sessions) {
   // are left out, with their names.
   std::map<std::string, int64_t> ids;  // key -> session id
   InChunks(
-      sessions, 19,
+      sessions, 18,
       [](Sql& sql, const StoredSession& s) {
         const SessionRecord& r = s.record;
         std::optional<std::string> workstation = WorkstationId(r);
