@@ -96,7 +96,11 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
         return sock
 
     start = opening()
-    misbehave((opening() + inventory("STUDENT", "gone", [(1, "a.dll")] * 50))[:200])      # disconnects mid-inventory
+    # Disconnects mid-inventory, having read the server's identifier: a close
+    # with unread bytes would be a reset, not a close.
+    gone = misbehave((opening() + inventory("STUDENT", "gone", [(1, "a.dll")] * 50))[:200], close=False)
+    assert Reader(lambda: gone.recv(65536)).text() == PROTOCOL_ID.decode()
+    gone.close()
     long_line = misbehave(start + line("STUDENT") + line("long") + int32(1) + int32(5) + b"x" * 16385, close=False)
     huge = misbehave(start + line("STUDENT") + line("huge") + int32(2**31 - 1), close=False)
     unknown = misbehave(start + line("NOSUCHSUITE") + line("who"), close=False)
