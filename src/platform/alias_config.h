@@ -19,8 +19,9 @@ class AliasConfig {
   // Every alias name, in the engine's order. Raises EngineError.
   virtual std::vector<std::string> AliasNames() = 0;
   // An alias's parameters as NAME=value lines, in the engine's order; the
-  // TYPE line of a standard alias is left out. Raises EngineError, also for
-  // an unknown alias.
+  // TYPE line of a standard alias is left out. Found wherever the engine
+  // keeps the alias (its configuration file or the session), as every
+  // listed alias can be read. Raises EngineError, also for an unknown alias.
   virtual std::vector<std::string> AliasParams(const std::string& name) = 0;
 
   // Which entries the operations below act on: the configuration file's

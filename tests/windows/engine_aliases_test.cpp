@@ -7,11 +7,13 @@
 
 #include <optional>
 
+#include "datasources/collect.h"
 #include "datasources/creation.h"
 #include "platform/exe_path.h"
 #include "platform/registry.h"
 #include "unit/alias_contract.h"
 #include "unit/failure_text.h"
+#include "unit/fake_registry.h"
 #include "unit/temp_dir.h"
 
 namespace ulmar::testing {
@@ -102,6 +104,29 @@ TEST(EngineAliases, TheModeIsAllModesAgainAfterAFailedCreation) {
   EXPECT_THROW(creator.CreateParadoxAlias("Books", "C:\\B"), EngineError);
   // The session's own alias is seen again: the mode is all modes.
   EXPECT_TRUE(place.aliases().IsDefined("Session"));
+}
+
+TEST(EngineAliases, TheSessionsOwnAliasesAreJudgedByTheirParametersLikeTheFilesOnes) {
+  StandInPlace place;
+  place.aliases().SetMode(AliasConfig::Mode::Persistent);
+  place.aliases().AddStandardAlias("Книги", "C:\\Книги", "PARADOX");
+  place.aliases().Save();
+  // Added under all modes: kept by the engine for this session only.
+  place.aliases().SetMode(AliasConfig::Mode::All);
+  place.aliases().AddStandardAlias("Черновики", "C:\\Черновики", "PARADOX");
+  place.aliases().AddStandardAlias("Таблицы", "C:\\Таблицы", "DBASE");
+  EXPECT_EQ(place.aliases().AliasParams("ЧЕРНОВИКИ"),
+            (std::vector<std::string>{"PATH=C:\\Черновики", "ENABLE BCD=FALSE", "DEFAULT DRIVER=PARADOX"}));
+  FakeRegistry no_dsns;
+  std::vector<TDBAlias> sources = CollectDataSources(no_dsns, place.aliases());
+  ASSERT_EQ(sources.size(), 2u);
+  EXPECT_EQ(sources[0].Name, "Книги");
+  EXPECT_EQ(sources[0].Database, "C:\\Книги");
+  EXPECT_EQ(sources[1].Name, "Черновики");
+  EXPECT_EQ(sources[1].Database, "C:\\Черновики");
+  EXPECT_EQ(sources[1].Kind, ParadoxAlias);
+  // An alias the engine holds nowhere is still an error.
+  EXPECT_EQ(EngineErrorOf([&] { place.aliases().AliasParams("Нет такого"); }), "Object not found.");
 }
 
 TEST(EngineAliases, WithoutTheEngineEveryOperationSaysWhy) {

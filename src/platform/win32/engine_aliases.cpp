@@ -86,7 +86,15 @@ class EngineAliasConfig : public AliasConfig {
     std::vector<std::string> params;
     idapi::CFGDesc entry{};
     Cursor cursor(*this);
-    Check(api_.DbiOpenCfgInfoList(nullptr, idapi::dbiREADONLY, idapi::cfgPersistent, path.data(), &cursor.handle));
+    // The engine lists the configuration file's aliases and the session's
+    // own alike, but keeps their entries apart: one the file does not hold
+    // is looked for among the session's.
+    idapi::DBIResult result =
+        api_.DbiOpenCfgInfoList(nullptr, idapi::dbiREADONLY, idapi::cfgPersistent, path.data(), &cursor.handle);
+    if (result == idapi::DBIERR_OBJNOTFOUND) {
+      result = api_.DbiOpenCfgInfoList(nullptr, idapi::dbiREADONLY, idapi::cfgSession, path.data(), &cursor.handle);
+    }
+    Check(result);
     while (cursor.Next(&entry)) {
       std::string node = FromOem(entry.szNodeName);
       std::string value = FromOem(entry.szValue);
