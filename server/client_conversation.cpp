@@ -157,6 +157,10 @@ SessionRecord ClientConversation::Record(const Outcome& outcome) const {
                     std::chrono::system_clock::now().time_since_epoch()).count();
   record.peer = peer_;
   record.address = peer_.substr(0, peer_.rfind(':'));
+  // An IPv6 peer is "[2001:db8::7]:46232"; its address goes without the brackets.
+  if (record.address.size() > 2 && record.address.front() == '[' && record.address.back() == ']') {
+    record.address = record.address.substr(1, record.address.size() - 2);
+  }
   record.duration_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
   // The release's spelling: "student" and "STUDENT" are one suite.
   record.suite = release_suite_ ? release_suite_ : suite_;

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "conversation.h"
 #include "release.h"
@@ -69,6 +70,10 @@ class ClientConversation final : public InventorySink {
   ClientConversation& operator=(const ClientConversation&) = delete;
 
   Phase phase() const { return phase_; }
+
+  // The client's name in the log line and the record ("10.4.7.31:46232"),
+  // when a load balancer's PROXY protocol header has said who it is.
+  void SetPeer(std::string peer) { peer_ = std::move(peer); }
 
   // Takes bytes received from the client; false when the conversation
   // failed (failure() says why). Bytes after the inventory are ignored.

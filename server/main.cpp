@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -42,6 +43,8 @@ constexpr char kUsage[] =
     "  --grace S             seconds in-flight conversations get after SIGTERM (default 10)\n"
     "  --per-peer N          conversations one address may hold at once (default 32)\n"
     "  --identity-limit S    seconds a client has for its opening and identity (default 15)\n"
+    "  --proxy-from ADDR[/BITS]  a load balancer's IPv4 address or network (repeatable): its connections begin\n"
+    "                        with a PROXY protocol v2 header, whose client address is the peer's (default: none)\n"
     "  --max-unsent-mib N    reply bytes all conversations may hold unsent (default 256)\n"
     "  --state DIR           the server's own files: the release files' checksums (a restart serves at once)\n"
     "                        and the fleet's records (default: $STATE_DIRECTORY, else ./ulmar-state)\n"
@@ -136,6 +139,10 @@ Options ParseOptions(int argc, char** argv) {
       server.per_peer_limit = Number(value, "--per-peer", 1, 1000000);
     } else if (option == "--identity-limit") {
       server.identity_limit_s = Number(value, "--identity-limit", 1, 3600);
+    } else if (option == "--proxy-from") {
+      std::optional<AddressRange> range = ParseAddressRange(value);
+      if (!range) Usage("--proxy-from wants an IPv4 address, optionally with /BITS (0 to 32)");
+      server.proxy_from.push_back(*range);
     } else if (option == "--state") {
       options.state_dir = value;
     } else if (option == "--max-unsent-mib") {
@@ -221,6 +228,11 @@ bool Listen(UpdateServer& server, const Options& options, ServerLog& log) {
   }
   log.Write(LogTime() + " listening on " + options.server.address + ":" + std::to_string(server.port()) + " with " +
             std::to_string(options.server.threads) + " threads, releases in " + options.releases_root);
+  if (!options.server.proxy_from.empty()) {
+    std::string ranges;
+    for (const AddressRange& range : options.server.proxy_from) ranges += " " + range.Text();
+    log.Write(LogTime() + " PROXY protocol headers expected from" + ranges);
+  }
   return true;
 }
 

@@ -27,10 +27,14 @@
 namespace ulmar::server {
 namespace {
 
-std::string PeerName(const sockaddr_in& address) {
+std::string AddressText(const sockaddr_in& address) {
   char ip[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &address.sin_addr, ip, sizeof ip);
-  return std::string(ip) + ":" + std::to_string(ntohs(address.sin_port));
+  return ip;
+}
+
+std::string PeerName(const sockaddr_in& address) {
+  return AddressText(address) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
 // How many conversations each client address holds, across the workers.
@@ -38,14 +42,14 @@ class PeerCounts {
  public:
   explicit PeerCounts(int limit) : limit_(limit) {}
   // False when the address holds its limit already.
-  bool Take(uint32_t address) {
+  bool Take(const std::string& address) {
     std::lock_guard<std::mutex> lock(mutex_);
     int& count = counts_[address];
     if (count >= limit_) return false;
     ++count;
     return true;
   }
-  void Give(uint32_t address) {
+  void Give(const std::string& address) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = counts_.find(address);
     if (it != counts_.end() && --it->second <= 0) counts_.erase(it);
@@ -54,24 +58,35 @@ class PeerCounts {
  private:
   const int limit_;
   std::mutex mutex_;
-  std::unordered_map<uint32_t, int> counts_;
+  std::unordered_map<std::string, int> counts_;
 };
 
 // A client's socket and the conversation over it; its address's slot is
-// given back with it.
+// given back with it. A connection from a load balancer first reads the
+// balancer's PROXY protocol header, and takes its slot once the header has
+// said whose connection it is.
 struct Connection {
-  Connection(int fd, uint32_t address, std::string peer, ReleaseStore& releases, const ConversationLimits& limits,
+  Connection(int fd, const sockaddr_in& from, ReleaseStore& releases, const ConversationLimits& limits,
              PeerCounts& peers, ReplyBudget& budget, bool keep_names)
-      : fd(fd), address(address), peers(peers), conversation(std::move(peer), releases, limits, &budget, keep_names) {}
+      : fd(fd),
+        own_address(AddressText(from)),
+        accepted(Clock::now()),
+        peers(peers),
+        conversation(PeerName(from), releases, limits, &budget, keep_names) {}
   ~Connection() {
     ::close(fd);
-    peers.Give(address);
+    if (!slot.empty()) peers.Give(slot);
   }
 
   int fd;
-  uint32_t address;
+  std::string own_address;  // the socket's peer: a client, or a load balancer
+  Clock::time_point accepted;
+  std::string slot;         // the address whose per-address count this holds; empty while none
   PeerCounts& peers;
   ClientConversation conversation;
+  std::optional<ProxyHeaderReader> header;  // while a balancer's header is awaited
+  bool balancer_own = false;  // the header said LOCAL: the balancer's own connection (its health check)
+  std::string first_bytes;    // of a connection that sends no header, the first few (a header there is named)
 };
 
 // One worker thread: accepts from the shared listener while it has room,
@@ -102,17 +117,30 @@ class Worker {
     // A client that has its whole verdict was served, connection open or not.
     for (auto& [fd, c] : connections_) {
       const bool served = c->conversation.phase() == ClientConversation::Phase::Waiting;
-      End(c->conversation, served ? kServed : Failed("server stopped"));
+      End(c->conversation, served ? kServed : Failed("server stopped"), c->balancer_own);
     }
   }
 
  private:
   // The conversation's log line, and its record for the fleet's store: a
   // connection that never sent a byte (a health check's, a port scan's) is
-  // no workstation's session and is not recorded.
-  void End(const ClientConversation& conversation, const Outcome& outcome) {
+  // no workstation's session and is not recorded. A balancer's own
+  // connection that said nothing after its header is its health check,
+  // several a second: it has no line either.
+  void End(const ClientConversation& conversation, const Outcome& outcome, bool balancer_own = false) {
+    if (balancer_own && !conversation.heard()) return;
     log_.Write(conversation.LogLine(outcome));
     if (sink_ && conversation.heard()) sink_->Record(conversation.Record(outcome));
+  }
+
+  bool FromBalancer(const sockaddr_in& address) const {
+    const uint32_t host_order = ntohl(address.sin_addr.s_addr);
+    return std::any_of(options_.proxy_from.begin(), options_.proxy_from.end(),
+                       [host_order](const AddressRange& range) { return range.Contains(host_order); });
+  }
+
+  std::string PerPeerRefusal() const {
+    return "more than " + std::to_string(options_.per_peer_limit) + " conversations from this address at once";
   }
 
   void ListenerOn(bool on) {
@@ -157,18 +185,24 @@ class Worker {
       }
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      if (!peers_.Take(address.sin_addr.s_addr)) {
+      const bool from_balancer = FromBalancer(address);
+      // A balancer's connection takes its slot once its header has said
+      // whose it is.
+      if (!from_balancer && !peers_.Take(AddressText(address))) {
         // One host may not take every slot: refused at once, with its line.
         ClientConversation refused(PeerName(address), releases_, options_.limits);
-        End(refused, Failed("more than " + std::to_string(options_.per_peer_limit) +
-                            " conversations from this address at once"));
+        End(refused, Failed(PerPeerRefusal()));
         ::close(fd);
         continue;
       }
       auto connection =
-          std::make_unique<Connection>(fd, address.sin_addr.s_addr, PeerName(address), releases_, options_.limits, peers_,
-                                       budget_, sink_ != nullptr);
+          std::make_unique<Connection>(fd, address, releases_, options_.limits, peers_, budget_, sink_ != nullptr);
       Connection* c = connection.get();
+      if (from_balancer) {
+        c->header.emplace();
+      } else {
+        c->slot = c->own_address;
+      }
       loop_.Add(fd, EPOLLIN, [this, c](uint32_t events) { Serve(*c, events); });
       connections_.emplace(fd, std::move(connection));
     }
@@ -176,7 +210,7 @@ class Worker {
   }
 
   void Close(Connection& c, const Outcome& outcome) {
-    End(c.conversation, outcome);
+    End(c.conversation, outcome, c.balancer_own);
     int fd = c.fd;
     loop_.Remove(fd);
     connections_.erase(fd);  // closes the socket
@@ -190,7 +224,28 @@ class Worker {
       for (int round = 0; round < 16; ++round) {
         ssize_t got = recv(c.fd, block.data(), block.size(), 0);
         if (got > 0) {
-          if (!c.conversation.Receive(std::string_view(block.data(), static_cast<size_t>(got)))) {
+          std::string_view bytes(block.data(), static_cast<size_t>(got));
+          if (c.header) {
+            switch (c.header->Feed(bytes)) {
+              case ProxyHeaderReader::Result::NeedMore:
+                continue;
+              case ProxyHeaderReader::Result::Malformed:
+                return Close(c, Failed(c.header->failure()));
+              case ProxyHeaderReader::Result::Done:
+                break;
+            }
+            bytes.remove_prefix(c.header->used());
+            if (!TakeRelayedSlot(c)) return;
+            if (bytes.empty()) continue;
+          } else if (c.first_bytes.size() < kProxySignature.size()) {
+            c.first_bytes.append(bytes.substr(0, kProxySignature.size() - c.first_bytes.size()));
+          }
+          if (!c.conversation.Receive(bytes)) {
+            // A header from an address that is no balancer of ours says
+            // so, rather than "the opening is 168626701".
+            if (BeginsLikeProxyHeader(c.first_bytes)) {
+              return Close(c, Failed("a PROXY protocol header from an address not in --proxy-from"));
+            }
             return Close(c, Failed(c.conversation.failure()));
           }
           // The inventory is complete: answer before reading anything else.
@@ -200,13 +255,35 @@ class Worker {
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         if (got < 0 && errno == EINTR) continue;
         // The client closed (or reset) the connection.
-        return Close(c, c.conversation.ClientLeft(got == 0 ? "the client closed the connection"
-                                                           : std::string(std::strerror(errno))));
+        const std::string why = got == 0 ? "the client closed the connection" : std::string(std::strerror(errno));
+        if (c.header) return Close(c, Failed(why + " before its PROXY protocol header was whole"));
+        return Close(c, c.conversation.ClientLeft(why));
       }
     } else if (events & (EPOLLERR | EPOLLHUP)) {
+      if (c.header) return Close(c, Failed("the connection broke before its PROXY protocol header was whole"));
       return Close(c, c.conversation.ConnectionBroke());
     }
     Send(c);
+  }
+
+  // The balancer's header is whole: the client it names (or, for LOCAL,
+  // the balancer itself) is the peer from now on and takes its slot. False
+  // when the connection was closed for want of one.
+  bool TakeRelayedSlot(Connection& c) {
+    std::string address = c.own_address;
+    if (c.header->local()) {
+      c.balancer_own = true;
+    } else {
+      address = c.header->address();
+      c.conversation.SetPeer(c.header->peer());
+    }
+    c.header.reset();
+    if (!peers_.Take(address)) {
+      Close(c, Failed(PerPeerRefusal()));
+      return false;
+    }
+    c.slot = std::move(address);
+    return true;
   }
 
   void Send(Connection& c) {
@@ -227,6 +304,12 @@ class Worker {
     auto now = Clock::now();
     std::vector<std::pair<Connection*, Outcome>> expired;
     for (auto& [fd, c] : connections_) {
+      // The balancer's header counts against the time for the identity.
+      if (c->header && now - c->accepted > std::chrono::seconds(options_.identity_limit_s)) {
+        expired.emplace_back(c.get(), Failed("no PROXY protocol header within " +
+                                             std::to_string(options_.identity_limit_s) + " s"));
+        continue;
+      }
       auto result = c->conversation.Overstayed(now, std::chrono::seconds(options_.idle_limit_s),
                                                std::chrono::seconds(options_.conversation_limit_s),
                                                std::chrono::seconds(options_.identity_limit_s));

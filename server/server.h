@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "conversation.h"
+#include "proxy_header.h"
 #include "release.h"
 #include "server_log.h"
 #include "session_record.h"
@@ -37,6 +39,11 @@ struct ServerOptions {
   // and whole-conversation limits).
   int per_peer_limit = 32;
   int identity_limit_s = 15;
+  // Load balancers: a connection from one of these addresses must begin
+  // with a PROXY protocol header (version 2), within the identity limit;
+  // the client's address it carries is the peer's for everything (log
+  // line, record, per-address limit). Other connections send none.
+  std::vector<AddressRange> proxy_from;
   // The reply bytes all conversations may hold unsent; a conversation whose
   // reply would pass it is closed with a reason (its client tries again at
   // its next log-on).

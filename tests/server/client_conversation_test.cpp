@@ -135,5 +135,22 @@ TEST(ConversationRecord, KeepsWhoTheClientWasTheVerdictsCountsAndABoundedShareOf
   EXPECT_FALSE(f.has_verdict);
 }
 
+TEST(ConversationRecord, APeerNamedByABalancersHeaderIsTheOneLoggedAndRecorded) {
+  ulmar::testing::TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "STUDENT" / "files");
+  ulmar::testing::WriteAll(dir.File("STUDENT/manifest.txt"), "ftp 127.0.0.1/student\n");
+  ReleaseStore releases(dir.Path().string(), [](const std::string&) {});
+  releases.Refresh();
+  for (const auto& [peer, address] : {std::pair{"10.4.7.31:46232", "10.4.7.31"}, {"[2001:db8::7]:443", "2001:db8::7"}}) {
+    ClientConversation relayed("10.1.2.10:51234", releases, {});
+    relayed.SetPeer(peer);
+    ASSERT_TRUE(relayed.Receive(InventoryOfForeignFiles(1)));
+    SessionRecord r = relayed.Record(kServed);
+    EXPECT_EQ(r.peer, peer);
+    EXPECT_EQ(r.address, address);
+    EXPECT_NE(relayed.LogLine(kServed).find(std::string(" peer=") + peer + " suite="), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace ulmar::server

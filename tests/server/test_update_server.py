@@ -1,8 +1,11 @@
 """The reference update server as a program: whole conversations over
 loopback, clients that misbehave beside ones that do not, releases that
 change while it runs, and SIGTERM."""
+import re
 import signal
 import socket
+import struct
+import subprocess
 import sys
 import threading
 import time
@@ -11,7 +14,7 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "peers"))
-from reference_server import ReferenceServer, converse, crc32, write_release  # noqa: E402
+from reference_server import SERVER_BIN, ReferenceServer, converse, crc32, write_release  # noqa: E402
 from wire import PROTOCOL_ID, Reader, int32, inventory, line, opening  # noqa: E402
 
 FILES = {
@@ -233,3 +236,125 @@ def test_sigterm_stops_cleanly_after_the_grace_period(server):
     assert s.log().rstrip().endswith("stopped")
     lingering.close()
     served.close()
+
+
+PROXY_SIGNATURE = b"\r\n\r\n\x00\r\nQUIT\n"
+
+
+def proxy_header(source=None, destination=("127.0.0.1", 8090), family=0x11, command=0x21):
+    """A PROXY protocol (version 2) header, as a load balancer sends it:
+    relaying source (address, port), or LOCAL (its own connection) when
+    source is None."""
+    if source is None:
+        return PROXY_SIGNATURE + bytes([0x20, 0x00]) + struct.pack(">H", 0)
+    addresses = socket.inet_aton(source[0]) + socket.inet_aton(destination[0]) + \
+        struct.pack(">HH", source[1], destination[1])
+    return PROXY_SIGNATURE + bytes([command, family]) + struct.pack(">H", len(addresses)) + addresses
+
+
+def connect_from(source, address, port):
+    """A connection to address:port from the local address source (all of
+    127.0.0.0/8 is local in the test's namespace)."""
+    return socket.create_connection((address, port), timeout=20, source_address=(source, 0))
+
+
+def converse_over(sock, suite="STUDENT", user="ivanov", files=(), before=b""):
+    """A whole conversation over a connection, after the bytes `before`;
+    returns the server's lists."""
+    with sock:
+        sock.sendall(before + opening())
+        reader = Reader(lambda: sock.recv(65536))
+        assert reader.line() == PROTOCOL_ID
+        sock.sendall(inventory(suite, user, files))
+        return reader.lists()
+
+
+def closed_by_server(sock):
+    """Reads until the server closes the connection (a time-out fails)."""
+    sock.settimeout(20)
+    try:
+        while sock.recv(65536):
+            pass
+    except ConnectionResetError:
+        pass
+    sock.close()
+
+
+def test_a_balancers_header_names_the_client_everywhere_and_bad_headers_are_closed_with_a_line(server):
+    s = server("--proxy-from", "127.0.0.2", "--per-peer", "1")
+    s.wait_for_log("PROXY protocol headers expected from 127.0.0.2/32")
+
+    # Through the balancer (127.0.0.2), a client at 10.4.7.31 holds its one
+    # slot; a second conversation of that address is refused, one of
+    # another address is served: the cap counts the clients, not the
+    # balancer.
+    holder = connect_from("127.0.0.2", s.address, s.port)
+    holder.sendall(proxy_header(("10.4.7.31", 46232)) + opening())
+    holder_reader = Reader(lambda: holder.recv(65536))
+    assert holder_reader.line() == PROTOCOL_ID
+    capped = connect_from("127.0.0.2", s.address, s.port)
+    capped.sendall(proxy_header(("10.4.7.31", 46233)) + opening())
+    closed_by_server(capped)
+    relayed = converse_over(connect_from("127.0.0.2", s.address, s.port), user="other",
+                            files=an_outdated_client(), before=proxy_header(("10.4.7.32", 50000)))
+    # The balancer's own connection (LOCAL) keeps its own address.
+    own = connect_from("127.0.0.2", s.address, s.port)
+    own_port = own.getsockname()[1]
+    assert converse_over(own, user="own", before=proxy_header())["ftp"] == ["127.0.0.1/student", "127.0.0.2/student"]
+
+    # A header from an address that is no balancer, and bad headers from
+    # the balancer, close their connections; a client without a header
+    # from another address is served as ever.
+    refused = {}
+    for name, source, data in [
+            ("unlisted", "127.0.0.1", proxy_header(("10.4.7.40", 1000)) + opening()),
+            ("text", "127.0.0.2", b"PROXY TCP4 10.4.7.41 127.0.0.1 1000 8090\r\n" + opening()),
+            ("udp", "127.0.0.2", proxy_header(("10.4.7.42", 1000), family=0x12) + opening()),
+            ("bare", "127.0.0.2", opening())]:
+        sock = connect_from(source, s.address, s.port)
+        refused[name] = sock.getsockname()
+        sock.sendall(data)
+        closed_by_server(sock)
+    direct = converse(s.address, s.port, user="direct", files=an_outdated_client())[1]
+    assert relayed["update"] == direct["update"] and len(direct["update"]) == 3
+
+    holder.sendall(inventory("STUDENT", "holder", ()))
+    holder_reader.lists()
+    holder.close()
+    s.wait_for_log(r'peer=10\.4\.7\.31:46232 suite="STUDENT" user="holder" .* result=ok')
+    s.wait_for_log(r'peer=10\.4\.7\.31:46233 suite=- user=- .* result=failed '
+                   r'reason="more than 1 conversations from this address at once"')
+    s.wait_for_log(r'peer=10\.4\.7\.32:50000 suite="STUDENT" user="other" .* result=ok')
+    s.wait_for_log(rf'peer=127\.0\.0\.2:{own_port} suite="STUDENT" user="own" .* result=ok')
+    s.wait_for_log(r'peer=127\.0\.0\.1:\d+ suite="STUDENT" user="direct" .* result=ok')
+    for name, reason in [("unlisted", "a PROXY protocol header from an address not in --proxy-from"),
+                         ("text", "no PROXY protocol header where one was expected"),
+                         ("udp", "a PROXY protocol header for other than TCP over IPv4 or IPv6 "
+                                 "(family and transport 0x12)"),
+                         ("bare", "no PROXY protocol header where one was expected")]:
+        address, port = refused[name]
+        s.wait_for_log(rf'peer={re.escape(address)}:{port} suite=- user=- .* result=failed reason="{re.escape(reason)}"')
+    assert s.process.poll() is None
+
+
+def test_a_balancer_that_does_not_finish_its_header_is_closed_with_a_line(server):
+    s = server("--proxy-from", "127.0.0.0/30", "--identity-limit", "1")
+    header = proxy_header(("10.4.7.31", 46232))
+    stalled = connect_from("127.0.0.2", s.address, s.port)
+    stalled.sendall(header[:20])
+    gone = connect_from("127.0.0.3", s.address, s.port)
+    gone.sendall(header[:10])
+    gone.close()
+    closed_by_server(stalled)
+    s.wait_for_log(r'peer=127\.0\.0\.2:\d+ suite=- user=- .* result=failed reason="no PROXY protocol header within 1 s"')
+    s.wait_for_log(r'peer=127\.0\.0\.3:\d+ suite=- user=- .* result=failed '
+                   r'reason="the client closed the connection before its PROXY protocol header was whole"')
+
+
+@pytest.mark.parametrize("value", ["10.1.2", "10.1.2.10/33", "10.1.2.10/", "::1", "balancer.example"])
+def test_a_bad_proxy_from_is_refused_with_the_usage(tmp_path, value):
+    result = subprocess.run([str(SERVER_BIN), "--releases", str(tmp_path), "--proxy-from", value],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=30)
+    assert result.returncode == 2
+    assert "--proxy-from wants an IPv4 address, optionally with /BITS (0 to 32)" in result.stderr
+    assert "--proxy-from ADDR[/BITS]" in result.stderr
