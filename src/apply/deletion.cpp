@@ -11,9 +11,11 @@ std::optional<std::string> DeleteInsideInstallation(const std::string& install_d
     const std::string path = install_dir + entry;
     if (!FileExists(path)) return std::nullopt;
     // Named for deletion by the server or confirmed by the operator: a
-    // read-only attribute does not stand in the way.
-    ClearReadOnly(path);
+    // read-only attribute does not stand in the way, and comes back when
+    // the file cannot be deleted all the same.
+    ReadOnlyLift lift(path);
     if (!DeleteFileAt(path)) return LastFileErrorText();
+    lift.Keep();
     return std::nullopt;
   } catch (const std::exception& e) {
     return std::string(e.what());

@@ -64,15 +64,19 @@ void RemoveStalePartials(const std::string& root, Heartbeat& heartbeat) {
 void FetchOne(const std::string& install_dir, FtpClient& ftp, const std::string& base, const std::string& remote,
               const std::string& local, Heartbeat& heartbeat) {
   if (std::optional<std::string> reason = UnsafePathReason(local)) throw InOutError(*reason);
+  // The destination's folder is made first and the server's directory
+  // changed whatever came of it; a folder that is still missing then fails
+  // the file, with the reason its creation gave, before the transfer begins.
+  std::optional<std::string> folder_failure;
   size_t slash = local.rfind('\\');
   if (slash != std::string::npos) {
     std::string dir = install_dir + local.substr(0, slash);
-    // A folder that cannot be made fails before anything is asked of the server.
-    if (!DirectoryExists(dir) && !CreateDirectories(dir)) throw InOutError(LastFileErrorText());
+    if (!DirectoryExists(dir) && !CreateDirectories(dir)) folder_failure = LastFileErrorText();
   }
   size_t remote_slash = remote.rfind('\\');
   const bool at_top = remote_slash == std::string::npos;
   ftp.ChangeDirectory(at_top ? base : base + ToFtpPath(remote.substr(0, remote_slash)));
+  if (folder_failure) throw InOutError(*folder_failure);
   const std::string name = at_top ? remote : remote.substr(remote_slash + 1);
   PartialFile file(install_dir + local, install_dir + kPartialName, &heartbeat);
   ftp.Retrieve(name, file);

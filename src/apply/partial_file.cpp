@@ -15,6 +15,30 @@ namespace {
 // How often a wait on the disk or on another program looks again.
 constexpr int kPollMs = 10;
 
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/") + 1); }
+
+// Raises InOutError, with the system's reason, when the move at the end
+// would be refused for the destination itself. An existing file is opened
+// for writing without being truncated; a new file's folder is tried with a
+// file of the partial name (ignored by the scan, removed at once), unless it
+// is the partial file's own folder, which its creation tries anyway.
+void CheckReplaceable(const std::string& destination, const std::string& partial) {
+  if (FileExists(destination)) {
+    File::OpenForAppend(destination).Close();
+    return;
+  }
+  const std::string folder = FolderOf(destination);
+  if (folder == FolderOf(partial)) return;
+  const std::string probe = folder + kPartialName;
+  File::CreateForWrite(probe).Close();
+  DeleteFileAt(probe);
+}
+
+File CreateChecked(const std::string& destination, const std::string& partial) {
+  CheckReplaceable(destination, partial);
+  return File::CreateForWrite(partial);
+}
+
 }  // namespace
 
 PartialFile::PartialFile(std::string destination, std::string partial, Heartbeat* heartbeat, int patience_ms)
@@ -22,7 +46,8 @@ PartialFile::PartialFile(std::string destination, std::string partial, Heartbeat
       heartbeat_(heartbeat),
       patience_ms_(patience_ms),
       partial_(std::move(partial)),
-      file_(File::CreateForWrite(partial_)) {}
+      lift_(destination_),
+      file_(CreateChecked(destination_, partial_)) {}
 
 PartialFile::~PartialFile() {
   if (committed_) return;
@@ -70,14 +95,12 @@ void PartialFile::FinishWriting() {
 }
 
 void PartialFile::MoveIntoPlace() {
-  // An installed file may be read-only (copied from a CD, say): the server
-  // named it for replacement, so it loses the attribute first.
-  ClearReadOnly(destination_);
   const int64_t give_up = SteadyMilliseconds() + patience_ms_;
   for (;;) {
     bool busy = false;
     if (TryReplaceFile(partial_, destination_, &busy)) {
       committed_ = true;
+      lift_.Keep();
       return;
     }
     const std::string why = LastFileErrorText();

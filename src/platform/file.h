@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/owned_handle.h"
@@ -86,17 +87,44 @@ bool DeleteFileAt(const std::string& path);
 // Takes the read-only attribute off a file that has it, so that it can be
 // replaced or deleted. True when the file is writable now (or is missing).
 bool ClearReadOnly(const std::string& path);
+// Whether path names a file with the read-only attribute.
+bool IsReadOnly(const std::string& path);
+// Gives a file the read-only attribute (and keeps its others). False when
+// that failed.
+bool SetReadOnly(const std::string& path);
 // The system's text for the last failed file operation of this thread.
 std::string LastFileErrorText();
 // Sets a file's attributes to exactly hidden and system (Windows; natively
 // nothing is hidden). False when that failed.
 bool SetHiddenSystem(const std::string& path);
-// Creates a directory and every missing parent; false when it failed.
+// Creates a directory and every missing parent; false when it failed, and
+// then LastFileErrorText says why the first creation that failed did.
 bool CreateDirectories(const std::string& path);
 
 // True when path names an existing file (not a directory).
 bool FileExists(const std::string& path);
 // True when path names an existing directory.
 bool DirectoryExists(const std::string& path);
+
+// Takes a file's read-only attribute off for a replacement or a deletion
+// that the server or the operator asked for, and gives it back unless Keep
+// says the step went through: a step that fails leaves the file as it was.
+class ReadOnlyLift {
+ public:
+  explicit ReadOnlyLift(std::string path) : path_(std::move(path)), lifted_(IsReadOnly(path_)) {
+    if (lifted_) ClearReadOnly(path_);
+  }
+  ReadOnlyLift(const ReadOnlyLift&) = delete;
+  ReadOnlyLift& operator=(const ReadOnlyLift&) = delete;
+  ~ReadOnlyLift() {
+    if (lifted_ && FileExists(path_)) SetReadOnly(path_);
+  }
+  // The file was replaced or deleted: its attribute stays off.
+  void Keep() { lifted_ = false; }
+
+ private:
+  std::string path_;
+  bool lifted_;
+};
 
 }  // namespace ulmar

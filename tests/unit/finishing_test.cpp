@@ -5,6 +5,7 @@
 #include "apply/cleanup.h"
 #include "apply/deletion.h"
 #include "apply/finishing.h"
+#include "platform/file.h"
 #include "wire/elements.h"
 #include "unit/held_file.h"
 #include "unit/loopback.h"
@@ -153,18 +154,24 @@ TEST_F(FinishingTest, ARefusedLastUpdatedLeavesTheSessionAfterItsSuccess) {
   EXPECT_FALSE(Shown("countdown"));
 }
 
-TEST_F(FinishingTest, ForcedDeletionKeepsAHeldFileAndShowsItsProgressForAnyList) {
+// Both files are read-only: the deleted one goes all the same, the held one
+// stays read-only.
+TEST_F(FinishingTest, ForcedDeletionKeepsAHeldFileAsItWasAndShowsItsProgressForAnyList) {
   Install();
   log.start_log(exe_dir + "Logs\\short.log");
   const std::string root = install_dir + "/";
   std::filesystem::create_directories(root);
-  testing::WriteAll(root + "held.dll", "h");
-  testing::WriteAll(root + "gone.txt", "g");
+  for (const char* name : {"held.dll", "gone.txt"}) {
+    testing::WriteAll(root + name, "x");
+    ASSERT_TRUE(SetReadOnly(root + name));
+  }
   {
     testing::Holder scanner(root + "held.dll");
     DeleteFilesByForce(reporter, root, {"held.dll", "gone.txt"});
   }
   EXPECT_TRUE(std::filesystem::exists(root + "held.dll"));
+  EXPECT_TRUE(IsReadOnly(root + "held.dll"));
+  ASSERT_TRUE(ClearReadOnly(root + "held.dll"));  // so the folder can be removed
   EXPECT_FALSE(std::filesystem::exists(root + "gone.txt"));
   EXPECT_EQ(display.calls,
             (Strings{"stage 100", "overall 80", "failure Ошибка принудительного удаления файла: held.dll", "stage 0"}));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #include "apply/download.h"
 #include "apply/partial_file.h"
@@ -175,13 +176,14 @@ TEST(PartialFile, AFileHeldLongerThanThePatienceFailsAndLeavesTheOldFile) {
   const std::string destination = dir.File("x.dll");
   const std::string partial = dir.File(kPartialName);
   testing::WriteAll(destination, "old");
-  Holder scanner(destination);
+  std::optional<Holder> scanner;
   {
     PartialFile file(destination, partial, nullptr, 50);
     file.Write("new");
+    scanner.emplace(destination);  // a scanner takes the old file meanwhile
     EXPECT_THROW(file.Commit(), InOutError);
   }
-  scanner.Release();
+  scanner.reset();
   EXPECT_EQ(testing::ReadAll(destination), "old");
   EXPECT_FALSE(std::filesystem::exists(partial));
 }
@@ -268,6 +270,24 @@ TEST(FtpClientTest, AMirrorWithAnOversizedGreetingDoesNotSpoilTheNext) {
   EXPECT_TRUE(ftp.Connected());
   ftp.Disconnect();
   EXPECT_EQ(good.Received(), "USER repl\r\nFEAT\r\nTYPE I\r\nSYST\r\nQUIT\r\n");
+}
+
+TEST(FtpClientTest, QuitsAnswerOnceBegunHasTheWholeReplyLimitOfEveryReply) {
+  // The answer's first line is there before QUIT goes out (so the 10 ms look
+  // finds it whatever the machine's speed); its last line follows more than
+  // three seconds later, well within the reply limit.
+  using P = ScriptedPeer;
+  std::vector<P::Step> script = LoginScript();
+  script.back().bytes += "221-Goodbye\r\n";
+  P control(Then(script, {P::ReceiveLines(1), P::Pause(3500), P::Send("221 Bye\r\n"), P::ReceiveAll()}));
+  NetworkLimits limits = ShortLimits();
+  limits.inactivity_limit_ms = 20000;
+  FtpClient ftp(nullptr, nullptr, limits);
+  ftp.SetLogin("127.0.0.1", "repl", "kestrel");
+  ftp.UsePort(control.Port());
+  ftp.Connect();
+  EXPECT_NO_THROW(ftp.Disconnect());
+  EXPECT_FALSE(ftp.Connected());
 }
 
 TEST(FtpClientTest, AReplyTrickledByteByByteIsBoundByOneLimitForTheWholeReply) {

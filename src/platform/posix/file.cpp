@@ -46,11 +46,43 @@ bool IsHeld(const std::string& native) {
   return held;
 }
 
+// Windows refuses to add a file to a folder the user may not write; root,
+// whom the tests run as, may write anywhere. A folder without its owner's
+// write permission stands for such a folder.
+bool IsUnwritableFolderOf(const std::string& native) {
+  const size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : native.substr(0, slash + 1);
+  struct stat st;
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
+
+// Whether Windows would refuse to open path for writing (errno then says
+// why): a held or read-only file, or a new one in a folder the user may not
+// write (when the open may create it).
+bool RefusedForWriting(const std::string& native, bool creates) {
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) {
+    if (!creates || errno != ENOENT || !IsUnwritableFolderOf(native)) return false;
+    errno = EACCES;
+    return true;
+  }
+  if (IsHeld(native)) {
+    errno = EBUSY;
+    return true;
+  }
+  if (IsReadOnlyFile(native)) {
+    errno = EACCES;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void CloseFileHandle(FileHandle handle) { ::close(static_cast<int>(handle)); }
 
 File File::CreateForWrite(const std::string& path) {
+  if (RefusedForWriting(NativePath(path), true)) throw InOutError(SystemErrorText(errno));
   int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) throw InOutError(SystemErrorText(errno));
   return Adopt(fd);
@@ -59,6 +91,7 @@ File File::CreateForWrite(const std::string& path) {
 namespace {
 
 File OpenAtEnd(const std::string& path, int flags) {
+  if (RefusedForWriting(NativePath(path), (flags & O_CREAT) != 0)) throw InOutError(SystemErrorText(errno));
   int fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) throw InOutError(SystemErrorText(errno));
   File file = File::Adopt(fd);
@@ -140,7 +173,7 @@ bool TryReplaceFile(const std::string& from, const std::string& to, bool* busy) 
     errno = EBUSY;
     return false;
   }
-  if (IsReadOnlyFile(NativePath(to))) {
+  if (IsReadOnlyFile(NativePath(to)) || IsUnwritableFolderOf(NativePath(to))) {
     errno = EACCES;
     return false;
   }
@@ -165,6 +198,14 @@ bool DeleteFileAt(const std::string& path) {
   return ::unlink(NativePath(path).c_str()) == 0;
 }
 
+bool IsReadOnly(const std::string& path) { return IsReadOnlyFile(NativePath(path)); }
+
+bool SetReadOnly(const std::string& path) {
+  struct stat st;
+  if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+  return ::chmod(NativePath(path).c_str(), st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool ClearReadOnly(const std::string& path) {
   struct stat st;
   if (::stat(NativePath(path).c_str(), &st) != 0) return errno == ENOENT;
@@ -179,7 +220,16 @@ bool SetHiddenSystem(const std::string& path) { return FileExists(path); }
 bool CreateDirectories(const std::string& path) {
   std::string native = NativePath(path);
   for (size_t i = 1; i <= native.size(); ++i) {
-    if (i == native.size() || native[i] == '/') ::mkdir(native.substr(0, i).c_str(), 0777);
+    if (i != native.size() && native[i] != '/') continue;
+    const std::string level = native.substr(0, i);
+    if (::mkdir(level.c_str(), 0777) == 0) continue;
+    // The first level that cannot be made says why (a file in the way gives
+    // "file exists"); the look at it must not replace that.
+    const int error = errno;
+    struct stat st{};
+    if (::stat(level.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    errno = error;
+    return false;
   }
   return DirectoryExists(path);
 }

@@ -144,6 +144,20 @@ bool ClearReadOnly(const std::string& path) {
   return SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
+bool IsReadOnly(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+bool SetReadOnly(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  // FILE_ATTRIBUTE_NORMAL stands alone: it must not be combined with another.
+  attributes = (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY;
+  return SetFileAttributesA(path.c_str(), attributes) != FALSE;
+}
+
 std::string LastFileErrorText() { return SystemErrorText(GetLastError()); }
 
 bool SetHiddenSystem(const std::string& path) {
@@ -156,9 +170,17 @@ bool CreateDirectories(const std::string& path) {
   while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.pop_back();
   size_t slash = trimmed.find_last_of("\\/");
   if (slash != std::string::npos && slash > 0 && trimmed[slash - 1] != ':') {
-    CreateDirectories(trimmed.substr(0, slash));
+    // A parent that cannot be made says why; the folder below it would only
+    // add "path not found".
+    if (!CreateDirectories(trimmed.substr(0, slash))) return false;
   }
-  return CreateDirectoryA(trimmed.c_str(), nullptr) || DirectoryExists(trimmed);
+  if (CreateDirectoryA(trimmed.c_str(), nullptr)) return true;
+  // Made meanwhile by someone else is as good; otherwise the creation's own
+  // error stands (the look at the folder must not replace it).
+  const DWORD error = GetLastError();
+  if (DirectoryExists(trimmed)) return true;
+  SetLastError(error);
+  return false;
 }
 
 bool FileExists(const std::string& path) {
