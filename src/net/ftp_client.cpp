@@ -181,7 +181,7 @@ void FtpClient::Disconnect() {
   try {
     control_.Write("QUIT\r\n");
     if (control_.WaitForData(limits::kFtpQuitAnswerMs)) {
-      ReadReply(std::min(reply_limit_ms_, limits::kFtpQuitReplyLimitMs));
+      ReadReply();
     }
   } catch (const TransportError& e) {
     control_.Disconnect();

@@ -51,8 +51,9 @@ class FtpClient {
   // transfer is complete. The sink must not take the bytes for good before
   // then: a failure after the last byte is still a failure.
   void Retrieve(const std::string& remote_name, ByteSink& sink);
-  // Sends QUIT while connected (its answer read only if it comes within
-  // 10 ms), then closes. Raises FtpError when that fails.
+  // Sends QUIT while connected (its answer read only if it begins within
+  // 10 ms, and then within the limit of every reply), then closes. Raises
+  // FtpError when that fails.
   void Disconnect();
 
  private:

@@ -25,10 +25,9 @@ namespace ulmar::limits {
 inline constexpr int kFtpReplyTimeoutMs = 60000;
 // Connecting to an FTP server, control and data connections alike.
 inline constexpr int kFtpConnectTimeoutMs = 5000;
-// QUIT's answer is read only if it arrives this soon.
+// QUIT's answer is read only if it begins to arrive this soon; once it has
+// begun, it has the whole-reply limit of every other reply.
 inline constexpr int kFtpQuitAnswerMs = 10;
-// ...and once it has begun, it must be complete within this.
-inline constexpr int kFtpQuitReplyLimitMs = 3000;
 // A file transfer that brings fewer than kTransferFloorBytes in any
 // kTransferFloorWindowMs fails as broken: a data connection that delivers a
 // byte now and then would otherwise hold the session open without end.

@@ -38,7 +38,7 @@ TEST(Limits, TheProductsTimeLimitsKeepTheirValues) {
   EXPECT_EQ(product.transfer_floor_bytes, 60 * 1024);
   EXPECT_EQ(limits::kFtpReplyTimeoutMs, 60000);
   EXPECT_EQ(limits::kFtpConnectTimeoutMs, 5000);
-  EXPECT_EQ(limits::kFtpQuitReplyLimitMs, 3000);
+  EXPECT_EQ(limits::kFtpQuitAnswerMs, 10);
   EXPECT_EQ(kHeartbeatDueMs, 25);
   EXPECT_EQ(kLongestHeartbeatGapMs, 50);
 }

@@ -80,9 +80,9 @@ class ScriptedPeer {
  public:
   // What the peer does once a client is connected, step after step.
   struct Step {
-    enum Kind { Send, Receive, ReceiveLines, ReceiveAll, UntilClientWaits, Close, Reset } kind;
+    enum Kind { Send, Receive, ReceiveLines, ReceiveAll, UntilClientWaits, Pause, Close, Reset } kind;
     std::string bytes;  // Send: what to send; Receive: size as bytes.size()
-    int lines = 0;      // ReceiveLines: how many
+    int lines = 0;      // ReceiveLines: how many; Pause: milliseconds
   };
   static Step Send(std::string bytes) { return {Step::Send, std::move(bytes)}; }
   static Step Receive(size_t count) { return {Step::Receive, std::string(count, '\0')}; }
@@ -94,6 +94,8 @@ class ScriptedPeer {
   // wait that started when the bytes sent were already there, so nothing
   // sent before is still unread). What is sent next arrives on its own.
   static Step UntilClientWaits() { return {Step::UntilClientWaits, {}}; }
+  // Says nothing for ms milliseconds: for limits that are about time itself.
+  static Step Pause(int ms) { return {Step::Pause, {}, ms}; }
   static Step Close() { return {Step::Close, {}}; }
   static Step Reset() { return {Step::Reset, {}}; }
 
@@ -203,6 +205,9 @@ class ScriptedPeer {
           }
           break;
         }
+        case Step::Pause:
+          std::this_thread::sleep_for(std::chrono::milliseconds(step.lines));
+          break;
         case Step::Reset: {
           linger l{1, 0};
           ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
