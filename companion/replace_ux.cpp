@@ -5,11 +5,11 @@
 // waits for the client to exit and puts it in place (replacement.h). It
 // keeps its own log in Logs\replace_ux.log.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <string>
 
 #include "log/timestamp.h"
+#include "parent_process.h"
 #include "replacement.h"
 
 namespace {
@@ -32,45 +32,13 @@ void Log(const std::string& folder, const std::string& text) {
   CloseHandle(file);
 }
 
-ULONGLONG CreationTime(HANDLE process) {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-  return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-}
-
-// The process that started this one, opened for waiting; nullptr when there
-// is none (any more). A process number can be reused once its process has
-// ended: one started after this program is not its parent.
-HANDLE OpenParentProcess() {
-  const DWORD self = GetCurrentProcessId();
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  DWORD parent_id = 0;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (entry.th32ProcessID == self) {
-      parent_id = entry.th32ParentProcessID;
-      break;
-    }
-  }
-  CloseHandle(snapshot);
-  if (parent_id == 0) return nullptr;
-  HANDLE parent = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent_id);
-  if (parent && CreationTime(parent) > CreationTime(GetCurrentProcess())) {
-    CloseHandle(parent);
-    return nullptr;
-  }
-  return parent;
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // The client is alive until this program is idle for input (it waits for
   // that): its handle is taken before the first look at the message queue
   // lets it go on.
-  HANDLE parent = OpenParentProcess();
+  HANDLE parent = ulmar::OpenParentProcess(ulmar::OpenProcessBySystem);
   MSG msg;
   PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
 

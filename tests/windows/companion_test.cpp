@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "parent_process.h"
 #include "pe_image.h"
 #include "platform/file.h"
 #include "replacement.h"
@@ -57,6 +58,35 @@ TEST(PeImage, OnlyAWholeImageCountsAsAProgram) {
   const size_t pe = static_cast<unsigned char>(image[0x3C]) | static_cast<unsigned char>(image[0x3D]) << 8;
   wrong_machine[pe + 4] = 0x64, wrong_machine[pe + 5] = static_cast<char>(0x86);  // x64
   EXPECT_TRUE(PeImageFault(wrong_machine));
+}
+
+TEST(ParentProcess, WhereTheNarrowQueryRightIsUnknownTheWiderOneIsAskedForAndUsed) {
+  constexpr DWORD kNarrow = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+  constexpr DWORD kWide = SYNCHRONIZE | PROCESS_QUERY_INFORMATION;
+  struct Case {
+    const char* system;
+    bool knows_narrow_right;
+    std::vector<DWORD> asked;
+  };
+  for (const Case& c : {Case{"Windows XP", false, {kNarrow, kWide}}, Case{"Windows Vista and later", true, {kNarrow}}}) {
+    std::vector<DWORD> asked;
+    auto opener = [&](DWORD access, DWORD id) -> HANDLE {
+      asked.push_back(access);
+      if (!c.knows_narrow_right && (access & PROCESS_QUERY_LIMITED_INFORMATION)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+      }
+      return OpenProcess(access, FALSE, id);
+    };
+    HANDLE process = OpenForWaiting(GetCurrentProcessId(), opener);
+    ASSERT_NE(process, nullptr) << c.system;
+    EXPECT_EQ(asked, c.asked) << c.system;
+    // Good for what the companion does with it: wait, and read the start.
+    EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << c.system;
+    FILETIME created, exited, kernel, user;
+    EXPECT_TRUE(GetProcessTimes(process, &created, &exited, &kernel, &user)) << c.system;
+    CloseHandle(process);
+  }
 }
 
 TEST_F(CompanionTest, NothingStagedChangesNothing) {
