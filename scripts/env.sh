@@ -7,6 +7,11 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # Code page 1251 and Russian regional formats for everything Wine runs.
 unset LC_ALL LC_CTYPE LC_TIME LC_NUMERIC LC_COLLATE LC_MESSAGES LANGUAGE
 export LANG=ru_RU.UTF-8
+# 1: 32-bit code (the 32-bit half of Wine, so the client and every Windows
+# test) runs through qemu's user-mode emulator even where the kernel runs it
+# itself, as it must where the kernel does not (scripts/setup.sh sets it up):
+# one machine can try the tests at both speeds.
+export ULMAR_EMULATE_32BIT="${ULMAR_EMULATE_32BIT:-0}"
 
 # Starts (once) the virtual display the Windows tests and the end-to-end
 # tests draw on, and points DISPLAY at it.

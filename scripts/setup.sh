@@ -26,13 +26,29 @@ fi
 # A kernel built or booted without IA-32 emulation runs no 32-bit code at
 # all: the 32-bit half of Wine (and so every test of the 32-bit client) then
 # runs through qemu's user-mode emulator, registered for 32-bit x86 ELF
-# files. The emulator must be a recent one: with bookworm's own (7.2) every
-# Wine process spends some fifty seconds reserving its address space, with
-# the backported one (10.0) a fraction of a second.
-if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+# files. ULMAR_EMULATE_32BIT=1 (scripts/env.sh) uses the emulator on a kernel
+# that does run 32-bit code too, so one machine can try both speeds; without
+# it such a kernel runs Wine itself (an emulator registered by an earlier run
+# is switched off). The emulator must be a recent one: with bookworm's own
+# (7.2) every Wine process spends some fifty seconds reserving its address
+# space, with the backported one (10.0) a fraction of a second.
+binfmt=/proc/sys/fs/binfmt_misc
+entry="$binfmt/qemu-i386"
+[ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+# Whether the kernel itself runs 32-bit code: looked at with the emulator's
+# entry switched off for the moment.
+kernel_runs_32bit() {
+  local was_on=
+  if grep -qx enabled "$entry" 2>/dev/null; then echo 0 > "$entry"; was_on=1; fi
+  local status=0
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1 || status=1
+  [ -z "$was_on" ] || echo 1 > "$entry"
+  return $status
+}
+if [ "${ULMAR_EMULATE_32BIT:-0}" = 1 ] || ! kernel_runs_32bit; then
   qemu=/usr/bin/qemu-i386
   if ! "$qemu" --version 2>/dev/null | grep -q 'version \(9\|[1-9][0-9]\)\.'; then
-    echo "setup: this kernel runs no 32-bit code; installing qemu's user-mode emulator"
+    echo "setup: installing qemu's user-mode emulator for 32-bit code"
     backports=/etc/apt/sources.list.d/ulmar-bookworm-backports.sources
     if [ ! -f "$backports" ]; then
       printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
@@ -41,16 +57,19 @@ if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user >/dev/null
   fi
-  binfmt=/proc/sys/fs/binfmt_misc
-  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-  if ! grep -qx "interpreter $qemu" "$binfmt/qemu-i386" 2>/dev/null; then
-    [ ! -e "$binfmt/qemu-i386" ] || echo -1 > "$binfmt/qemu-i386"
+  if ! grep -qx "interpreter $qemu" "$entry" 2>/dev/null; then
+    [ ! -e "$entry" ] || echo -1 > "$entry"
     # ELF, 32-bit, little-endian, executable or shared object, i386; "F"
     # opens the emulator now, so it serves every namespace the tests make.
     echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' \
       > "$binfmt/register"
   fi
+  echo 1 > "$entry"
   /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { echo "setup: 32-bit programs still cannot run" >&2; exit 1; }
+  echo "setup: 32-bit code runs through qemu's user-mode emulator"
+else
+  if [ -e "$entry" ]; then echo 0 > "$entry"; fi
+  echo "setup: 32-bit code runs natively"
 fi
 
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then

@@ -6,6 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+# Tests write only below build/ and temporary folders: a file they leave in
+# the source tree is found at the end.
+untracked() { git status --porcelain --untracked-files=all 2>/dev/null | grep '^??' || true; }
+untracked_before=$(untracked)
 source scripts/env.sh
 ulmar_start_display
 
@@ -34,3 +38,10 @@ wineserver -k >/dev/null 2>&1 || true
 unshare -n bash scripts/e2e.sh
 # Leave a persistent wineserver for whoever runs Wine next.
 wineserver -p >/dev/null 2>&1 || true
+
+leftovers=$(comm -13 <(echo "$untracked_before" | sort) <(untracked | sort))
+if [ -n "$leftovers" ]; then
+  echo "test: the tests left files in the source tree:" >&2
+  echo "$leftovers" >&2
+  exit 1
+fi
