@@ -1,5 +1,8 @@
 #include "replacement.h"
 
+#include <tlhelp32.h>
+
+#include <cstring>
 #include <optional>
 
 #include "pe_image.h"
@@ -27,6 +30,57 @@ void FlushToDisk(const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) return;
   FlushFileBuffers(file);
   CloseHandle(file);
+}
+
+// What keeps the staged file from being moved over the client, as the
+// files show it. The move renames the staged file and replaces the client:
+// a program that holds either open without sharing its deletion refuses
+// both; a running program's image can be renamed but not written to.
+enum class Obstacle {
+  None,           // nothing holds either file now: the next try may pass
+  StagedHeld,     // another program (a virus scanner) holds the new version
+  ClientHeld,     // another program holds the client open
+  ClientRunning,  // a copy of the client runs (another user's session, say)
+};
+
+// Whether a program holding the file refuses this access to it.
+bool Refused(const std::string& path, DWORD access) {
+  HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return false;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Whether a program whose file has the client's name runs on this computer.
+// The list of processes shows those of every session, by file name.
+bool ClientNameRuns() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry)) {
+    const char* name = entry.szExeFile;
+    if (const char* slash = strrchr(name, '\\')) name = slash + 1;
+    found = lstrcmpiA(name, kClientName) == 0;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+Obstacle FindObstacle(const std::string& staged, const std::string& client) {
+  if (Refused(staged, DELETE)) return Obstacle::StagedHeld;
+  if (!FileExists(client)) return Obstacle::None;
+  if (Refused(client, DELETE)) return Obstacle::ClientHeld;
+  // Renamable yet not writable: the image of a running program, or a file
+  // another program keeps open sharing only its reading and deletion. Only
+  // a running copy is worth moving the client aside for.
+  if (Refused(client, GENERIC_WRITE)) return ClientNameRuns() ? Obstacle::ClientRunning : Obstacle::ClientHeld;
+  return Obstacle::None;
 }
 
 // A running copy keeps the client from being overwritten: the client is
@@ -87,6 +141,7 @@ int InstallStagedClient(const std::string& folder, HANDLE parent, const Log& log
     WaitForExit(parent);
   }
   std::string why;
+  Obstacle told = Obstacle::None;  // the obstacle last logged, each told once
   for (int attempt = 1; attempt <= timing.attempts; ++attempt) {
     FlushToDisk(staged);
     ClearReadOnly(client);
@@ -97,7 +152,18 @@ int InstallStagedClient(const std::string& folder, HANDLE parent, const Log& log
     }
     why = LastFileErrorText();
     if (attempt == 1) log("Заменить клиента пока не удалось (" + why + "), пробуем снова");
-    if (busy && attempt >= timing.before_aside && ReplaceRunningClient(staged, client, aside, log)) return 0;
+    const Obstacle obstacle = busy ? FindObstacle(staged, client) : Obstacle::None;
+    if (obstacle != told) {
+      if (obstacle == Obstacle::StagedHeld) log("Новую версию клиента держит открытой другая программа, ждём");
+      if (obstacle == Obstacle::ClientHeld) log("Клиента держит открытым другая программа, ждём");
+      told = obstacle;
+    }
+    // Only a running copy is waited out by moving the client aside; a
+    // file another program holds is let go of sooner or later.
+    if (obstacle == Obstacle::ClientRunning && attempt >= timing.before_aside &&
+        ReplaceRunningClient(staged, client, aside, log)) {
+      return 0;
+    }
     if (!FileExists(staged)) break;
     Sleep(timing.pause_ms);
   }

@@ -142,6 +142,38 @@ TEST_F(CompanionTest, ALockedStagedFileIsLeftForTheNextTime) {
   EXPECT_TRUE(Logged("Новую версию клиента не удалось прочитать"));
 }
 
+TEST_F(CompanionTest, AFileAnotherProgramHoldsIsWaitedForNeverTakenForARunningCopy) {
+  // A virus scanner reading one of the files. Sharing is checked handle by
+  // handle, so a handle of this program refuses the moves as one of another
+  // program would.
+  struct Case {
+    const char* held;
+    DWORD sharing;
+    std::string logged;
+  };
+  for (const Case& c : {
+           Case{kStagedName, FILE_SHARE_READ, "Новую версию клиента держит открытой другая программа"},
+           Case{kClientName, FILE_SHARE_READ, "Клиента держит открытым другая программа"},
+           // Renamable, as a running program is, yet no copy runs.
+           Case{kClientName, FILE_SHARE_READ | FILE_SHARE_DELETE, "Клиента держит открытым другая программа"},
+       }) {
+    const std::string what = std::string(c.held) + " sharing " + std::to_string(c.sharing);
+    testing::WriteAll(client, "old client");
+    testing::WriteAll(staged, image);
+    log.clear();
+    HANDLE holder = CreateFileA((folder + c.held).c_str(), GENERIC_READ, c.sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE) << what;
+    const int code = Install();
+    CloseHandle(holder);
+    EXPECT_EQ(code, 1) << what;
+    EXPECT_TRUE(Holds(client, "old client")) << what;
+    EXPECT_TRUE(Holds(staged, image)) << what;
+    EXPECT_FALSE(FileExists(folder + kAsideName)) << what;
+    EXPECT_FALSE(Logged("Клиент запущен в другом сеансе")) << what;
+    EXPECT_TRUE(Logged(c.logged)) << what;
+  }
+}
+
 TEST_F(CompanionTest, AClientStillRunningIsMovedAsideAndRemovedTheNextTime) {
   // A copy of the inspector runs as the client, holding a file until its
   // standard input closes.
