@@ -11,22 +11,29 @@ conversations, checks every server with a TCP connect every 200 ms (down
 after two failures, up after two successes), and tries a connection that
 a server refused again on another one (retries 3, redispatched on every
 retry), so a server that died is skipped even before the checks notice.
+With send_proxy (--send-proxy from the shell) every connection to a server
+begins with a PROXY protocol version 2 header naming the client
+(send-proxy-v2), and the checks send one that says LOCAL
+(check-send-proxy): the servers must then run with --proxy-from HAProxy's
+address (127.0.0.1 when the servers listen on loopback).
+
 A conversation may stay silent while the client scans its installation:
 the client and server timeouts are longer than the update server's idle
 limit (300 s), which is the one that ends a silent conversation.
 
-Each connection's log line (written to log_path when it ends) says which
-server served it, HAProxy's own port towards that server (the "peer" port
-in that server's log), how it ended (HAProxy's two-letter termination
-state: "--" normal, "SD" the server went away mid-conversation, ...), and
-the bytes each way, when HAProxy accepted it (seconds since 1970) and how
-many milliseconds it lasted (one line):
+Each connection's log line (written to log_path when it ends) says the
+client (the "peer" in that server's log with send_proxy), which server
+served it, HAProxy's own port towards that server (the "peer" port in that
+server's log without send_proxy), how it ended (HAProxy's two-letter
+termination state: "--" normal, "SD" the server went away
+mid-conversation, ...), and the bytes each way, when HAProxy accepted it
+(seconds since 1970) and how many milliseconds it lasted (one line):
 
   conn client=127.0.0.1:40312 server=a backend_port=51234 state=-- retries=0 up=123456 down=789 start=1767225600.123 ms=41
 
 From the shell (the try-out and the benchmark), HAProxy outliving the command:
 
-  python3 tools/peers/haproxy.py start FOLDER LISTEN NAME=ADDR:PORT...
+  python3 tools/peers/haproxy.py start FOLDER LISTEN NAME=ADDR:PORT... [--send-proxy]
   python3 tools/peers/haproxy.py stop FOLDER
   python3 tools/peers/haproxy.py status FOLDER
 """
@@ -83,9 +90,10 @@ backend update_servers
 
 class HAProxy:
     def __init__(self, folder, listen, servers, balance="leastconn", check_inter="200ms", fall=2, rise=2,
-                 maxconn=None, timeout_connect="2s", timeout_check="1s", threads=1):
+                 maxconn=None, timeout_connect="2s", timeout_check="1s", threads=1, send_proxy=False):
         """listen: (address, port) clients connect to; servers: (name, address,
-        port) of each update server."""
+        port) of each update server; send_proxy: the PROXY protocol header
+        (version 2) ahead of every connection and check."""
         self.folder = Path(folder).resolve()
         self.listen = (listen[0], int(listen[1]))
         self.servers = [tuple(s) for s in servers]
@@ -100,6 +108,7 @@ class HAProxy:
             maxconn = 10000 if hard == resource.RLIM_INFINITY else max(100, min(10000, (hard - 200) // 2))
         self.settings = dict(threads=threads, balance=balance, check_inter=check_inter, fall=fall, rise=rise,
                              maxconn=maxconn, timeout_connect=timeout_connect, timeout_check=timeout_check)
+        self.send_proxy = send_proxy
         self.process = None
 
     @property
@@ -111,7 +120,10 @@ class HAProxy:
         return self.listen[1]
 
     def config(self):
-        lines = [f"    server {name} {address}:{port}" for name, address, port in self.servers]
+        # The checks would send the header anyway while they go to the
+        # server's own address and port; said so, it stays when they do not.
+        proxy = " send-proxy-v2 check-send-proxy" if self.send_proxy else ""
+        lines = [f"    server {name} {address}:{port}{proxy}" for name, address, port in self.servers]
         settings = dict(self.settings)
         threads = settings.pop("threads")
         # One thread by default: with several, a thread that finds another one
@@ -167,9 +179,17 @@ class HAProxy:
         return b"".join(chunks).decode()
 
     def stat_rows(self):
-        """`show stat` as dicts (pxname, svname, status, scur, stot, ...)."""
+        """`show stat` as dicts (pxname, svname, status, scur, stot, ...).
+        While a check runs HAProxy shows the last one's check_status with
+        "* " before it ("* L4OK"): check_status is the status alone, and
+        check_running says whether one was running."""
         text = self.command("show stat")
-        return list(csv.DictReader(io.StringIO(text.lstrip("# "))))
+        rows = list(csv.DictReader(io.StringIO(text.lstrip("# "))))
+        for row in rows:
+            status = row.get("check_status") or ""
+            row["check_running"] = status.startswith("* ")
+            row["check_status"] = status[2:] if row["check_running"] else status
+        return rows
 
     def states(self):
         """Each server's state: "UP", "DOWN", "UP 1/2" (going down), "DOWN 1/2",
@@ -263,10 +283,14 @@ def main():
     parser.add_argument("servers", nargs="*", help="NAME=ADDR:PORT")
     parser.add_argument("--threads", type=int, default=1,
                         help="HAProxy's threads (default 1, which drops no log line; 0: one per processor)")
+    parser.add_argument("--send-proxy", action="store_true",
+                        help="a PROXY protocol v2 header ahead of every connection and check (the servers need "
+                             "--proxy-from HAProxy's address)")
     args = parser.parse_args()
     if args.action == "start":
         servers = [(s.split("=", 1)[0], *_address(s.split("=", 1)[1])) for s in args.servers]
-        proxy = HAProxy(args.folder, _address(args.listen), servers, threads=args.threads or None).start(daemon=True)
+        proxy = HAProxy(args.folder, _address(args.listen), servers, threads=args.threads or None,
+                        send_proxy=args.send_proxy).start(daemon=True)
         print(f"haproxy on {args.listen}, pid {proxy.process.pid}, stats socket {proxy.stats_socket}")
         return 0
     proxy = HAProxy(args.folder, ("127.0.0.1", 0), [])
