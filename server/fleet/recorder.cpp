@@ -140,9 +140,11 @@ bool Recorder::Connect() {
 
 bool Recorder::WriteBatch() {
   auto finished = [this](uint64_t written, uint64_t dropped) {
+    // Counted together under the lock: the counters never show a batch
+    // both written and still queued.
+    std::lock_guard lock(mutex_);
     written_count_ += written;
     dropped_ += dropped;
-    std::lock_guard lock(mutex_);
     finished_ += written + dropped;
     written_.notify_all();
   };
