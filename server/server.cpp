@@ -74,8 +74,10 @@ struct Connection {
         peers(peers),
         conversation(PeerName(from), releases, limits, &budget, keep_names) {}
   ~Connection() {
-    ::close(fd);
+    // The slot first: a client that sees its connection closed finds its
+    // address's slot free when it connects again.
     if (!slot.empty()) peers.Give(slot);
+    ::close(fd);
   }
 
   int fd;

@@ -146,9 +146,32 @@ def test_misbehaving_clients_do_not_disturb_the_others(server):
     assert s.process.poll() is None
 
 
-def test_one_address_holds_a_few_slots_and_a_trickling_client_loses_its_slot(server):
-    # One worker: connections are taken in the order they came.
-    s = server("--per-peer", "2", "--identity-limit", "1", "--threads", "1")
+def test_one_address_holds_a_few_slots_and_gets_one_back_when_a_conversation_ends(server):
+    # One worker: a slot given back is free before the next client is taken in.
+    s = server("--per-peer", "2", "--threads", "1")
+    # Each is certainly being served once it has the server's answer.
+    held = []
+    for n in range(2):
+        sock = socket.create_connection((s.address, s.port))
+        sock.sendall(opening())
+        sock.settimeout(10)
+        assert Reader(lambda: sock.recv(65536)).line() == PROTOCOL_ID
+        held.append(sock)
+    third = socket.create_connection((s.address, s.port))
+    third.settimeout(10)
+    assert third.recv(100) == b""  # the address holds its two slots
+    s.wait_for_log('result=failed reason="more than 2 conversations from this address at once"')
+    third.close()
+    # Its line is written as the conversation closes, before the next
+    # client is taken in: a whole conversation goes through.
+    held[0].close()
+    s.wait_for_log('suite=- user=- .*result=failed reason="the client closed the connection during the inventory"')
+    assert converse(s.address, s.port)[0] == PROTOCOL_ID.decode()
+    held[1].close()
+
+
+def test_a_trickling_client_loses_its_slot_at_the_identity_limit(server):
+    s = server("--per-peer", "1", "--identity-limit", "1", "--threads", "1")
     # A client that trickles its opening, a byte now and then, is never idle
     # but never gets to its identity: closed at the identity limit.
     trickler = socket.create_connection((s.address, s.port))
@@ -164,28 +187,11 @@ def test_one_address_holds_a_few_slots_and_a_trickling_client_loses_its_slot(ser
             pass
 
     threading.Thread(target=trickle, daemon=True).start()
-    # The second is certainly being served once it has the server's answer.
-    second = socket.create_connection((s.address, s.port))
-    second.sendall(opening())
-    second.settimeout(10)
-    assert Reader(lambda: second.recv(65536)).line() == PROTOCOL_ID
-    third = socket.create_connection((s.address, s.port))
-    third.settimeout(10)
-    assert third.recv(100) == b""  # the address holds its two slots
-    s.wait_for_log('result=failed reason="more than 2 conversations from this address at once"')
-    trickler.settimeout(10)
-    try:
-        while trickler.recv(100):
-            pass
-    except ConnectionResetError:
-        pass
+    closed_by_server(trickler)
     closed.set()
     s.wait_for_log('result=failed reason="no opening and identity within 1 s"')
-    # Slots given back: a whole conversation goes through.
-    second.close()
+    # Its slot, the address's only one, is given back.
     assert converse(s.address, s.port)[0] == PROTOCOL_ID.decode()
-    trickler.close()
-    third.close()
 
 
 def test_a_client_silent_past_the_idle_limit_is_closed(server):
@@ -211,8 +217,12 @@ def test_a_changed_release_is_served_without_a_restart(server, tmp_path):
 
 def test_sigterm_stops_cleanly_after_the_grace_period(server):
     s = server("--grace", "3")
+    # A client in the middle of its conversation: the server has answered
+    # its opening and waits for its identity.
     lingering = socket.create_connection((s.address, s.port))
-    lingering.sendall(int32(1))
+    lingering.sendall(opening())
+    lingering.settimeout(10)
+    assert Reader(lambda: lingering.recv(65536)).line() == PROTOCOL_ID
     # A client that has read its whole verdict and keeps the connection open.
     served = socket.create_connection((s.address, s.port))
     served.sendall(opening(PROTOCOL_ID))
@@ -220,7 +230,6 @@ def test_sigterm_stops_cleanly_after_the_grace_period(server):
     reader.text()
     served.sendall(inventory("STUDENT", "petrov", (), ()))
     reader.lists()
-    time.sleep(0.2)
     started = time.monotonic()
     s.process.send_signal(signal.SIGTERM)
     # Said once new clients are refused, not left in the listen queue, while
