@@ -2,12 +2,15 @@
 load generator's fleet through HAProxy is served by both and every
 session shows on either server's page; one server killed mid-load costs
 only the conversations it held, and the records it had not written yet;
-a release changed on disk reaches both; the deployment files are valid.
+a release changed on disk reaches both; workstations without a user
+identifier are told apart by their own addresses, which HAProxy passes on
+in its PROXY protocol header; the deployment files are valid.
 
 Addresses say what they are: HAProxy on 127.0.0.10:8090, the servers on
 127.0.0.11:8090 and 127.0.0.12:8090 (their pages on ports the system
 chooses), PostgreSQL on 127.0.0.13:5432 (the tests run in a private
-network namespace, where all of 127.0.0.0/8 is local)."""
+network namespace, where all of 127.0.0.0/8 is local). HAProxy reaches
+the servers from 127.0.0.1, their --proxy-from."""
 import collections
 import json
 import re
@@ -28,14 +31,17 @@ from haproxy import HAPROXY_BIN, HAProxy  # noqa: E402
 from postgres import PostgresServer  # noqa: E402
 from reference_server import SERVER_BIN, ReferenceServer, converse  # noqa: E402
 from test_fleet import LOAD_BIN, SUITE, api, check_views, release  # noqa: E402
+from test_update_server import closed_by_server, connect_from, converse_over  # noqa: E402
+from wire import PROTOCOL_ID, Reader, inventory, opening  # noqa: E402
 
 FRONT = ("127.0.0.10", 8090)
 HOSTS = {"a": "127.0.0.11", "b": "127.0.0.12"}
 SERVER_PORT = 8090
 POSTGRES = ("127.0.0.13", 5432)
+BALANCER_SOURCE = "127.0.0.1"  # where HAProxy's connections to the servers come from
 CLIENTS = 8
 
-CONVERSATION = re.compile(r" peer=[\d.]+:(\d+) suite=(\S+) user=(\S+) .* result=(\S+)")
+CONVERSATION = re.compile(r" peer=(\S+) suite=(\S+) user=(\S+) .* result=(\S+)")
 
 
 def wait_until(condition, what, timeout=60):
@@ -56,13 +62,13 @@ def at_least(items, count):
 
 
 def conversations(server):
-    """The server's conversation lines in its log's order: (HAProxy's port
-    towards it, user, result)."""
+    """The server's conversation lines in its log's order: (the client as
+    HAProxy's header named it, "127.0.0.1:40312"; user; result)."""
     found = []
     for line in server.conversation_lines():
         match = CONVERSATION.search(line)
         assert match, line
-        found.append((int(match.group(1)), match.group(3).strip('"'), match.group(4)))
+        found.append((match.group(1), match.group(3).strip('"'), match.group(4)))
     return found
 
 
@@ -84,12 +90,13 @@ class Site:
                 self.servers[name] = ReferenceServer(
                     self.releases, tmp_path / f"{name}.log", address=address, port=SERVER_PORT, extra_args=[
                         "--name", name, "--state", str(tmp_path / f"{name}-state"), "--http", f"{address}:0",
-                        "--database", self.conninfo, "--per-peer", "100000",
+                        "--database", self.conninfo, "--proxy-from", BALANCER_SOURCE,
                         *(server_args or {}).get(name, [])])
             for server in self.servers.values():
                 server.wait_for_log("fleet store: recording into PostgreSQL")
             self.proxy = HAProxy(tmp_path / "haproxy", FRONT,
-                                 [(name, address, SERVER_PORT) for name, address in HOSTS.items()]).start()
+                                 [(name, address, SERVER_PORT) for name, address in HOSTS.items()],
+                                 send_proxy=True).start()
             for name in HOSTS:
                 self.proxy.wait_for_state(name, "UP")
         except BaseException:
@@ -162,18 +169,20 @@ def test_both_servers_serve_the_fleet_through_haproxy_and_each_page_shows_every_
     assert (report["sessions"], report["failed"]) == (600, 0)
 
     # Each conversation is one connection through HAProxy, to one server,
-    # ended normally; the server logged it with HAProxy's port towards it.
+    # ended normally; the server logged it with the client's address and
+    # port, from HAProxy's header.
     connections = s.connections(600)
     assert len(connections) == 600
     assert all(c["state"] == "--" and c["retries"] == 0 for c in connections), connections
     lines = {}
     for name, server in s.servers.items():
-        through = sorted(c["backend_port"] for c in connections if c["server"] == name)
+        through = sorted(c["client"] for c in connections if c["server"] == name)
         lines[name] = wait_until(lambda: at_least(conversations(server), len(through)),
                                  f"{len(through)} conversation lines in {name}'s log")
-        assert sorted(port for port, _, _ in lines[name]) == through
+        assert sorted(peer for peer, _, _ in lines[name]) == through
         assert int(s.proxy.server_stat(name)["stot"]) == len(through)
-        assert s.proxy.server_stat(name)["check_status"] == "L4OK"
+        # The checks (LOCAL headers) pass; one may be running at any moment.
+        wait_until(lambda: s.proxy.server_stat(name)["check_status"] == "L4OK", f"{name}'s checks passing")
     assert set(c["server"] for c in connections) == {"a", "b"}
     # Every line is a workstation's conversation, answered: HAProxy's health
     # checks (every 200 ms all along) left no line and no record.
@@ -208,11 +217,17 @@ def test_a_server_killed_mid_load_costs_only_the_conversations_it_held_and_its_u
     process, report_path = s.play(workstations=200, rounds=15)
     # a dies once it has served a hundred conversations and written some
     # of their records, with more in flight and (most likely) queued.
+    # HAProxy is held still meanwhile (SIGSTOP: no conversation moves), so
+    # that however fast the machine the load is still going when a dies.
     a.wait_for_log(r" peer=.* result=ok", count=100, timeout=120)
-    wait_until(lambda: api(a, "api/overview")["recording"]["written"] > 0, "a record written by a")
-    assert process.poll() is None, "the load ended before the kill"
-    a.process.kill()
-    a.process.wait()
+    s.proxy.process.send_signal(signal.SIGSTOP)
+    try:
+        assert process.poll() is None, "the load ended before the kill"
+        wait_until(lambda: api(a, "api/overview")["recording"]["written"] > 0, "a record written by a")
+        a.process.kill()
+        a.process.wait()
+    finally:
+        s.proxy.process.send_signal(signal.SIGCONT)
     s.proxy.wait_for_state("a", "DOWN", timeout=30)
     output = process.communicate(timeout=300)[0]
     report = json.loads(report_path.read_text())
@@ -228,14 +243,14 @@ def test_a_server_killed_mid_load_costs_only_the_conversations_it_held_and_its_u
     assert all(result == "ok" for name in HOSTS for _, _, result in logged[name])
     # b logged every connection it was given, each ended normally, those
     # that a refused after its death among them.
-    assert sorted(c["backend_port"] for c in connections if c["server"] == "b") == sorted(p for p, _, _ in logged["b"])
+    assert sorted(c["client"] for c in connections if c["server"] == "b") == sorted(p for p, _, _ in logged["b"])
     assert all(c["state"] == "--" for c in connections if c["server"] == "b")
     # What a logged, HAProxy passed to it; what it never logged (accepted
     # or still in its queue when it died) is all that could fail.
-    to_a = collections.Counter(c["backend_port"] for c in connections if c["server"] == "a")
-    a_ports = collections.Counter(p for p, _, _ in logged["a"])
-    assert not a_ports - to_a
-    unlogged = [c for c in connections if c["server"] == "a" and c["backend_port"] not in a_ports]
+    to_a = collections.Counter(c["client"] for c in connections if c["server"] == "a")
+    a_peers = collections.Counter(p for p, _, _ in logged["a"])
+    assert not a_peers - to_a
+    unlogged = [c for c in connections if c["server"] == "a" and c["client"] not in a_peers]
     cut = [c for c in connections if c["state"] != "--"]
     assert all(c in unlogged for c in cut), cut
     # Each client holds one conversation at a time: at most that many fail,
@@ -258,8 +273,7 @@ def test_a_server_killed_mid_load_costs_only_the_conversations_it_held_and_its_u
     assert s.recorded("b", logged_b) == {"written": logged_b, "dropped": 0, "queued": 0}
     stored_a = [peer for peer, in s.sql("SELECT peer FROM sessions WHERE server = 'a'")]
     assert 0 < len(stored_a) <= len(logged["a"])
-    assert collections.Counter(int(peer.rsplit(":", 1)[1]) for peer in stored_a) == \
-        collections.Counter(p for p, _, _ in logged["a"][:len(stored_a)])
+    assert collections.Counter(stored_a) == collections.Counter(p for p, _, _ in logged["a"][:len(stored_a)])
     lost = len(logged["a"]) - len(stored_a)
     print(f"a logged {len(logged['a'])} conversations, wrote {len(stored_a)} records, lost {lost} queued; "
           f"{failed} conversations failed, {served_unlogged} served but never logged")
@@ -311,6 +325,48 @@ def test_a_release_changed_on_disk_reaches_both_servers_and_every_answer_through
     fleet_lines = {name: [u for _, u, _ in conversations(server) if u.startswith("ws-")]
                    for name, server in s.servers.items()}
     assert all(fleet_lines.values()), fleet_lines
+
+
+def test_workstations_without_a_user_behind_haproxy_are_told_apart_and_limited_by_their_own_addresses(site):
+    # One conversation at a time per address; b is taken out, so that every
+    # connection meets a's counts.
+    s = site(server_args={name: ["--per-peer", "1"] for name in HOSTS})
+    s.proxy.command("set server update_servers/b state maint")
+    s.proxy.wait_for_state("b", "MAINT")
+    files = release_files(s.tree)
+
+    # 127.0.0.2 holds its one conversation (a has answered its opening);
+    # another from it is closed at once, while 127.0.0.3 is served.
+    holder = connect_from("127.0.0.2", *FRONT)
+    holder_peer = "127.0.0.2:%d" % holder.getsockname()[1]
+    holder.sendall(opening())
+    reader = Reader(lambda: holder.recv(65536))
+    assert reader.line() == PROTOCOL_ID
+    second = connect_from("127.0.0.2", *FRONT)
+    second_peer = "127.0.0.2:%d" % second.getsockname()[1]
+    second.sendall(opening())
+    closed_by_server(second)
+    other = connect_from("127.0.0.3", *FRONT)
+    other_peer = "127.0.0.3:%d" % other.getsockname()[1]
+    assert converse_over(other, suite=SUITE, user="", files=files)["update"] == []
+    holder.sendall(inventory(SUITE, "", files))
+    assert reader.lists()["update"] == []
+    holder.close()
+
+    a = s.servers["a"]
+    a.wait_for_log(rf'peer={re.escape(second_peer)} suite=- user=- .* result=failed '
+                   r'reason="more than 1 conversations from this address at once"')
+    for peer in (holder_peer, other_peer):
+        a.wait_for_log(rf'peer={re.escape(peer)} suite="{SUITE}" user="" .* result=ok')
+    # Two sessions (the refused connection sent nothing the server read),
+    # two workstations named by their addresses, on either page.
+    assert s.recorded("a", 2) == {"written": 2, "dropped": 0, "queued": 0}
+    assert sorted(s.sql("SELECT workstation, peer FROM sessions")) == \
+        [[f"{SUITE}/127.0.0.2", holder_peer], [f"{SUITE}/127.0.0.3", other_peer]]
+    for server in s.servers.values():
+        rows = api(server, f"api/workstations?suite={SUITE}&sort=user&order=asc&limit=1000")["rows"]
+        assert sorted((row["id"], row["peer"]) for row in rows) == \
+            [(f"{SUITE}/127.0.0.2", "127.0.0.2"), (f"{SUITE}/127.0.0.3", "127.0.0.3")]
 
 
 def test_the_systemd_unit_is_valid_and_sandboxed(tmp_path):
