@@ -85,7 +85,10 @@ Obstacle FindObstacle(const std::string& staged, const std::string& client) {
 
 // A running copy keeps the client from being overwritten: the client is
 // renamed aside and the new one moved in; if that fails, the old one is
-// moved back.
+// moved back. Where another program holds the files so that neither move
+// passes, a copy takes the client's place, of the old version or else of
+// the new one (a whole program, checked before): the folder never stays
+// without a client that starts. True when the new version is in place.
 bool ReplaceRunningClient(const std::string& staged, const std::string& client, const std::string& aside,
                           const Log& log) {
   bool busy = false;
@@ -96,12 +99,30 @@ bool ReplaceRunningClient(const std::string& staged, const std::string& client, 
     return true;
   }
   const std::string why = LastFileErrorText();
+  const std::string failed = "Новую версию поставить не удалось (" + why + ")";
   if (TryReplaceFile(aside, client, &busy)) {
-    log("Новую версию поставить не удалось (" + why + "), прежняя возвращена на место");
-  } else {
-    log("Новую версию поставить не удалось (" + why + "), прежнюю вернуть не удалось (" + LastFileErrorText() +
-        "): она в " + aside);
+    log(failed + ", прежняя возвращена на место");
+    return false;
   }
+  const std::string why_not_back = LastFileErrorText();
+  const std::string not_back = failed + ", прежнюю вернуть не удалось (" + why_not_back + ")";
+  // A copy needs only to read its source, which a program holding it
+  // without sharing its deletion still allows.
+  if (CopyFileA(aside.c_str(), client.c_str(), FALSE)) {
+    FlushToDisk(client);
+    log(not_back + ": клиент скопирован из прежней версии " + aside);
+    return false;
+  }
+  const std::string old_not_copied = LastFileErrorText();
+  if (CopyFileA(staged.c_str(), client.c_str(), FALSE)) {
+    FlushToDisk(client);
+    log(not_back + ", скопировать её не удалось (" + old_not_copied + "): клиент скопирован из новой версии " +
+        staged);
+    return true;
+  }
+  const std::string new_not_copied = LastFileErrorText();
+  log(not_back + ", скопировать не удалось ни её (" + old_not_copied + "), ни новую (" + new_not_copied +
+      "): клиента в папке нет, прежняя версия в " + aside + ", новая в " + staged);
   return false;
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,9 +36,16 @@ class CompanionTest : public ::testing::Test {
   std::string staged = folder + kStagedName;
   std::vector<std::string> log;
 
-  int Install() {
+  // Every line logged goes into log, and to also when given.
+  int Install(const std::function<void(const std::string&)>& also = nullptr) {
     ReplacementTiming quick{.attempts = 6, .pause_ms = 20, .before_aside = 2};
-    return InstallStagedClient(folder, nullptr, [&](const std::string& t) { log.push_back(t); }, quick);
+    return InstallStagedClient(
+        folder, nullptr,
+        [&](const std::string& line) {
+          log.push_back(line);
+          if (also) also(line);
+        },
+        quick);
   }
   bool Logged(const std::string& start) {
     for (const auto& line : log) {
@@ -48,6 +57,7 @@ class CompanionTest : public ::testing::Test {
   // program's image rather than print it: the image holds the test
   // framework's own marker texts, which ctest would take for the verdict.
   ::testing::AssertionResult Holds(const std::string& path, const std::string& expected) {
+    if (!FileExists(path)) return ::testing::AssertionFailure() << path << " is missing";
     const std::string content = testing::ReadAll(path);
     if (content == expected) return ::testing::AssertionSuccess();
     auto describe = [&](const std::string& text) {
@@ -174,50 +184,123 @@ TEST_F(CompanionTest, AFileAnotherProgramHoldsIsWaitedForNeverTakenForARunningCo
   }
 }
 
-TEST_F(CompanionTest, AClientStillRunningIsMovedAsideAndRemovedTheNextTime) {
-  // A copy of the inspector runs as the client, holding a file until its
-  // standard input closes.
-  const std::string tests = OwnPath().substr(0, OwnPath().find_last_of('\\') + 1);
-  ASSERT_TRUE(CopyFileA((tests + "..\\bin\\inspector.exe").c_str(), client.c_str(), FALSE));
-  testing::WriteAll(folder + "held.txt", "x");
-  testing::WriteAll(staged, image);
-  std::string command = "\"" + client + "\" hold \"" + folder + "held.txt\"";
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE read_end, write_end;
-  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
-  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = read_end;
-  startup.hStdOutput = startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION running{};
-  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
-                             &running));
-  CloseHandle(read_end);
-  // Running once it holds the file: its line "held" is on standard error's
-  // pipe... read the file's sharing instead.
-  for (int i = 0; i < 500; ++i) {
-    HANDLE probe = CreateFileA((folder + "held.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) break;
-    CloseHandle(probe);
-    Sleep(20);
+// A copy of the inspector started as the client, as a copy running in
+// another session would be; it holds a file until its standard input
+// closes, and is running once that file is held.
+class RunningClient {
+ public:
+  RunningClient(const std::string& folder, const std::string& client) {
+    const std::string tests = OwnPath().substr(0, OwnPath().find_last_of('\\') + 1);
+    const std::string held = folder + "held.txt";
+    if (!CopyFileA((tests + "..\\bin\\inspector.exe").c_str(), client.c_str(), FALSE)) return;
+    testing::WriteAll(held, "x");
+    std::string command = "\"" + client + "\" hold \"" + held + "\"";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read_end;
+    if (!CreatePipe(&read_end, &write_end_, &inherit, 0)) return;
+    SetHandleInformation(write_end_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = read_end;
+    startup.hStdOutput = startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                                        &startup, &process_);
+    CloseHandle(read_end);
+    // Running once the file is held: writing it is refused from then on.
+    // The copy ends early only when it cannot hold it.
+    while (started && WaitForSingleObject(process_.hProcess, 20) == WAIT_TIMEOUT) {
+      HANDLE probe = CreateFileA(held.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+      if (probe == INVALID_HANDLE_VALUE) {
+        running_ = true;
+        break;
+      }
+      CloseHandle(probe);
+    }
   }
+  ~RunningClient() { End(); }
+  bool Running() const { return running_; }
+  // Closes its standard input and waits for it to end; one that does not
+  // within a minute is ended, so that no test waits for ever.
+  void End() {
+    if (write_end_) CloseHandle(write_end_);
+    write_end_ = nullptr;
+    if (process_.hProcess) {
+      if (WaitForSingleObject(process_.hProcess, 60000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the running copy did not end when its input closed";
+        TerminateProcess(process_.hProcess, 1);
+        WaitForSingleObject(process_.hProcess, INFINITE);
+      }
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    process_ = {};
+    running_ = false;
+  }
+
+ private:
+  HANDLE write_end_ = nullptr;
+  PROCESS_INFORMATION process_{};
+  bool running_ = false;
+};
+
+TEST_F(CompanionTest, AClientStillRunningIsMovedAsideAndRemovedTheNextTime) {
+  RunningClient running(folder, client);
+  ASSERT_TRUE(running.Running());
+  testing::WriteAll(staged, image);
 
   EXPECT_EQ(Install(), 0);
   EXPECT_TRUE(Holds(client, image));
   EXPECT_TRUE(FileExists(folder + kAsideName));
   EXPECT_TRUE(Logged("Клиент запущен в другом сеансе"));
 
-  CloseHandle(write_end);  // the running copy ends
-  WaitForSingleObject(running.hProcess, 30000);
-  CloseHandle(running.hProcess);
-  CloseHandle(running.hThread);
+  running.End();
   log.clear();
   EXPECT_EQ(Install(), 0);
   EXPECT_FALSE(FileExists(folder + kAsideName));
   EXPECT_TRUE(Logged("Удалена прежняя версия клиента"));
+}
+
+TEST_F(CompanionTest, WhenNeitherVersionCanBeMovedInACopyTakesTheClientsPlace) {
+  // Right after the running client is moved aside, another program (a
+  // virus scanner) takes hold of the new version and of the old one, so
+  // that neither can be renamed; how it shares the old one decides whether
+  // the old one can still be copied.
+  struct Case {
+    DWORD old_sharing;
+    bool old_copied;
+  };
+  for (const Case& c : {Case{FILE_SHARE_READ, true}, Case{0, false}}) {
+    const std::string what = "old version shared as " + std::to_string(c.old_sharing);
+    RunningClient running(folder, client);
+    ASSERT_TRUE(running.Running()) << what;
+    const std::string old_client = testing::ReadAll(client);
+    testing::WriteAll(staged, image);
+    log.clear();
+    std::vector<HANDLE> holders;
+    const int code = Install([&](const std::string& line) {
+      if (line.rfind("Клиент запущен в другом сеансе", 0) != 0) return;
+      holders.push_back(CreateFileA(staged.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      holders.push_back(CreateFileA((folder + kAsideName).c_str(), GENERIC_READ, c.old_sharing, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    });
+    ASSERT_EQ(holders.size(), 2u) << what;
+    for (HANDLE holder : holders) {
+      EXPECT_NE(holder, INVALID_HANDLE_VALUE) << what;
+      CloseHandle(holder);
+    }
+    EXPECT_EQ(code, c.old_copied ? 1 : 0) << what;
+    EXPECT_TRUE(Holds(client, c.old_copied ? old_client : image)) << what;
+    EXPECT_TRUE(Holds(staged, image)) << what;
+    EXPECT_TRUE(Logged("Новую версию поставить не удалось")) << what;
+    const std::string copied = c.old_copied ? "клиент скопирован из прежней версии" : "клиент скопирован из новой версии";
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+      return line.find(copied) != std::string::npos;
+    })) << what;
+    running.End();
+    DeleteFileA((folder + kAsideName).c_str());
+  }
 }
 
 }  // namespace
