@@ -2,7 +2,10 @@
 // "UlmarUpdater.exe.new" beside it, once the client has exited. The folder
 // is never left without a client that starts: the staged file must be a
 // whole executable image, the old client stays in place until the new one
-// is, and a failed step puts back what was there.
+// is, and a failed step puts back what was there (by a copy where another
+// program keeps the files from being moved). A file another program holds
+// is waited for; only a copy of the client running elsewhere makes the
+// client move aside.
 #pragma once
 
 #include <windows.h>
