@@ -112,6 +112,29 @@ class Client:
     def click(self, name):
         assert self.inspector("click", name).returncode == 0
 
+    def click_armed(self, name):
+        """Presses a button once it is visible and the system's double-click
+        time has passed since: the clean-up's confirmation ignores a click
+        that comes sooner, as the second click of a double click would."""
+        assert self.inspector("click-armed", name).returncode == 0
+
+    def click_on_sight(self, name, trigger, timeout=60):
+        """Presses a button the moment it shows (trigger() makes it show),
+        from one running inspector, and returns the status box as it is once
+        the window has handled that click."""
+        watcher = subprocess.Popen(["wine", str(INSPECTOR), "click-on-sight", name, str(timeout)],
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            assert watcher.stdout.readline().strip() == b"watching"
+            trigger()
+            out, _ = watcher.communicate(timeout=timeout + 30)
+        finally:
+            if watcher.poll() is None:
+                watcher.kill()
+                watcher.wait()
+        assert watcher.returncode == 0, f"{name} never showed"
+        return json.loads(out.decode("cp1251"))
+
     def wait_exit(self, timeout=30):
         return self.process.wait(timeout=timeout)
 
@@ -202,6 +225,21 @@ def installation(tmp_path):
     install.folder = folder
     install.engine = tmp_path / "engine"
     return install
+
+
+@pytest.fixture
+def double_click_time():
+    """Sets the system's double-click time (in ms) for the programs started
+    after it; the prefix's own value comes back after the test."""
+    def run(*args):
+        result = subprocess.run(["wine", str(INSPECTOR), "double-click-time", *map(str, args)],
+                                capture_output=True, timeout=60)
+        assert result.returncode == 0, result.stderr
+        return int(result.stdout)
+
+    before = run()
+    yield lambda ms: run(ms)
+    run(before)
 
 
 @pytest.fixture

@@ -1,5 +1,4 @@
 """The connection to the update server, end to end."""
-import time
 
 from conftest import FAILURE_RGB, close_and_read_log, event_lines
 
@@ -51,7 +50,9 @@ def test_an_accepting_server_is_connected_to(make_client, server):
     peer = server("accept")
     client = make_client().start()
     peer.wait_for_connections(1)
-    time.sleep(1)
+    # Connected: the exchange has begun (its first step sets the overall
+    # progress to 10), so "Установлено." is in the log.
+    client.wait_for(lambda w: w and w["controls"]["pbComm"]["position"] == 10, what="the exchange to begin")
     events = close_and_read_log(client)
     assert events[1:3] == ["Пробуем установить соединение", "Установлено."]
     assert "Stat Connected." not in client.log("tcp_clnt.log")

@@ -100,13 +100,13 @@ def test_a_destination_outside_the_installation_is_never_written(make_client, in
     assert "RETR outside.txt" not in peer.commands
 
 
-def test_a_destination_held_open_elsewhere_keeps_its_old_contents(make_client, installation, server, ftp):
+def test_a_destination_held_open_elsewhere_fails_before_the_transfer_and_keeps_its_old_contents(make_client, installation, server, ftp):
     folder = installation()
     # Below the two levels the scan reads, so only the download meets it.
     deep = folder / "Forms" / "old"
     deep.mkdir(parents=True)
     (deep / "f.txt").write_bytes(b"old")
-    ftp(ScriptedFtpPeer, files={"/f.txt": b"data"})
+    peer = ftp(ScriptedFtpPeer, files={"/f.txt": b"data"})
     holder = Holder(deep / "f.txt")
     try:
         client = run_session(make_client, server, reply(ftp=["127.0.0.1"], update=[("f.txt", "Forms\\old\\f.txt")]))
@@ -117,6 +117,8 @@ def test_a_destination_held_open_elsewhere_keeps_its_old_contents(make_client, i
     assert (deep / "f.txt").read_bytes() == b"old"
     assert not list(folder.rglob("*.ulmar-partial"))
     assert close_and_read_log(client)[-2] == "Ошибка при записи файла на диск Forms\\old\\f.txt"
+    # Found before the transfer, not at the move after it.
+    assert peer.commands[-2:] == ["CWD /", "QUIT"]
 
 
 # name: (peer settings, files to update, expected last status lines, expected commands or None)

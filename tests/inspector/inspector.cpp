@@ -8,7 +8,21 @@
 //   inspector status          JSON: only the status box's lines and colour
 //                             (few questions: quick while a session runs)
 //   inspector click NAME      press a button (garbage_button, gab_del, btClose)
+//   inspector click-armed NAME
+//                             waits until the button is visible, then for the
+//                             system's double-click time (the window ignores
+//                             a confirmation clicked sooner), then presses it
+//   inspector click-on-sight NAME SECONDS
+//                             prints "watching", presses the button as soon
+//                             as it is visible and waits until the window has
+//                             handled the click; prints the status JSON then;
+//                             exit code 3 when it never shows
+//   inspector double-click-time [MS]
+//                             sets the system's double-click time to MS
+//                             first when given; prints it
 //   inspector close           ask the window to close (its close box)
+//   inspector sync            returns once the window's thread has handled
+//                             a message sent now (what it was doing is done)
 //   inspector press-box       press the first button of the newest message box
 //   inspector attributes PATH print a file's attributes (decimal)
 //   inspector hold PATH       hold a file open for writing (others may read)
@@ -214,6 +228,25 @@ void Read(HWND window) {
 
 HWND FindMainWindow() { return FindWindowA("TForm1", kWindowCaption); }
 
+int ControlId(const char* name) {
+  for (auto [control, id] : kControls) {
+    if (lstrcmpA(control, name) == 0) return id;
+  }
+  return 0;
+}
+
+// Looks every few milliseconds, from this one process, until the main
+// window's control id is visible; false after seconds.
+bool WaitVisible(int id, int seconds) {
+  const DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+  while (static_cast<int>(deadline - GetTickCount()) > 0) {
+    HWND window = FindMainWindow();
+    if (window && IsWindowVisible(GetDlgItem(window, id))) return true;
+    Sleep(5);
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -254,6 +287,35 @@ int main(int argc, char** argv) {
     fwrite(out.data(), 1, out.size(), stdout);
     return 0;
   }
+  if (command == "double-click-time") {
+    if (argc > 2 && !SetDoubleClickTime(static_cast<UINT>(std::atoi(argv[2])))) return 5;
+    std::printf("%u\n", GetDoubleClickTime());
+    return 0;
+  }
+  if (command == "click-armed" && argc > 2) {
+    const int id = ControlId(argv[2]);
+    if (!id) return 4;
+    if (!WaitVisible(id, 60)) return 3;
+    // Counted from the moment it was seen, which is after it appeared; one
+    // tick of the system clock more, for its coarse steps.
+    Sleep(GetDoubleClickTime() + 20);
+    PostMessageA(GetDlgItem(FindMainWindow(), id), BM_CLICK, 0, 0);
+    return 0;
+  }
+  if (command == "click-on-sight" && argc > 3) {
+    const int id = ControlId(argv[2]);
+    if (!id) return 4;
+    std::fputs("watching\n", stdout);
+    std::fflush(stdout);
+    if (!WaitVisible(id, std::atoi(argv[3]))) return 3;
+    HWND window = FindMainWindow();
+    // Sent, not posted: it returns once the window has handled the click.
+    DWORD_PTR result;
+    if (!SendMessageTimeoutA(GetDlgItem(window, id), BM_CLICK, 0, 0, SMTO_NORMAL, 60000, &result)) return 5;
+    std::string out = "{" + StatusJson(window) + "}\n";
+    fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+  }
   if (command == "watch-status" && argc > 3) {
     // A state that lasts only a moment (a connect attempt) is caught by
     // looking every few milliseconds from one running process.
@@ -291,19 +353,19 @@ int main(int argc, char** argv) {
   } else if (command == "status") {
     std::string out = "{" + StatusJson(window) + "}\n";
     fwrite(out.data(), 1, out.size(), stdout);
+  } else if (command == "sync") {
+    DWORD_PTR result;
+    if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result)) return 5;
   } else if (command == "close") {
     PostMessageA(window, WM_CLOSE, 0, 0);
   } else if (command == "click" && argc > 2) {
-    for (auto [name, id] : kControls) {
-      if (lstrcmpA(name, argv[2]) == 0) {
-        PostMessageA(GetDlgItem(window, id), BM_CLICK, 0, 0);
-        return 0;
-      }
-    }
-    return 4;
+    const int id = ControlId(argv[2]);
+    if (!id) return 4;
+    PostMessageA(GetDlgItem(window, id), BM_CLICK, 0, 0);
   } else {
-    std::fputs("usage: inspector read | status | click NAME | close | press-box [TITLE] | read-box TITLE | "
-               "watch-status LINE SECONDS\n", stderr);
+    std::fputs("usage: inspector read | status | click NAME | click-armed NAME | click-on-sight NAME SECONDS | "
+               "double-click-time [MS] | sync | close | press-box [TITLE] | read-box TITLE | watch-status LINE SECONDS\n",
+               stderr);
     return 1;
   }
   return 0;

@@ -57,7 +57,7 @@ BoxReading ShowAndRead(const std::string& message) {
   BoxReading reading;
   std::atomic<bool> done{false};
   std::thread watcher([&] {
-    for (int i = 0; i < 500 && !done; ++i) {
+    for (int i = 0; i < 6000 && !done; ++i) {  // up to a minute on a slow machine
       HWND box = FindWindowA("#32770", kApplicationTitle);
       if (box && IsWindowVisible(box)) {
         EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&reading));
@@ -90,7 +90,7 @@ BoxReading ShowWarningAndRead(const std::string& text, UINT dismiss, WPARAM key)
   BoxReading reading;
   std::atomic<bool> done{false};
   std::thread watcher([&] {
-    for (int i = 0; i < 500 && !done; ++i) {
+    for (int i = 0; i < 6000 && !done; ++i) {  // up to a minute on a slow machine
       HWND box = FindWindowA("#32770", "Warning");
       if (box && IsWindowVisible(box)) {
         reading.found = true;
