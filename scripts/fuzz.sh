@@ -14,7 +14,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(reply_reader ftp_reply safe_path cp1251 inventory_reader manifest)
+  targets=(reply_reader ftp_reply safe_path cp1251 inventory_reader manifest proxy_header)
 fi
 mkdir -p build/fuzz/crashes
 for target in "${targets[@]}"; do
