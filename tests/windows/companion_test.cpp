@@ -186,7 +186,7 @@ TEST_F(CompanionTest, AFileAnotherProgramHoldsIsWaitedForNeverTakenForARunningCo
 
 // A copy of the inspector started as the client, as a copy running in
 // another session would be; it holds a file until its standard input
-// closes, and is running once that file is held.
+// closes, and is running once it says so ("held" on its standard output).
 class RunningClient {
  public:
   RunningClient(const std::string& folder, const std::string& client) {
@@ -196,28 +196,33 @@ class RunningClient {
     testing::WriteAll(held, "x");
     std::string command = "\"" + client + "\" hold \"" + held + "\"";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE read_end;
-    if (!CreatePipe(&read_end, &write_end_, &inherit, 0)) return;
+    HANDLE input_read, output_read, output_write;
+    if (!CreatePipe(&input_read, &write_end_, &inherit, 0)) return;
+    if (!CreatePipe(&output_read, &output_write, &inherit, 0)) {
+      CloseHandle(input_read);
+      return;
+    }
     SetHandleInformation(write_end_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(output_read, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = read_end;
-    startup.hStdOutput = startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = input_read;
+    startup.hStdOutput = output_write;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
                                         &startup, &process_);
-    CloseHandle(read_end);
-    // Running once the file is held: writing it is refused from then on.
-    // The copy ends early only when it cannot hold it.
-    while (started && WaitForSingleObject(process_.hProcess, 20) == WAIT_TIMEOUT) {
-      HANDLE probe = CreateFileA(held.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-      if (probe == INVALID_HANDLE_VALUE) {
-        running_ = true;
-        break;
-      }
-      CloseHandle(probe);
+    CloseHandle(input_read);
+    CloseHandle(output_write);
+    // Its first line, or the end of its output when it ends without one.
+    std::string said;
+    char c;
+    DWORD got;
+    while (started && said.find('\n') == std::string::npos && ReadFile(output_read, &c, 1, &got, nullptr) && got == 1) {
+      said += c;
     }
+    CloseHandle(output_read);
+    running_ = said.rfind("held", 0) == 0 && said.back() == '\n';
   }
   ~RunningClient() { End(); }
   bool Running() const { return running_; }
