@@ -50,8 +50,9 @@ def api(server, path):
 
 def wait_written(server, count, timeout=60):
     """The server's recording counters once it has written `count` records
-    or more and holds none queued (the writer counts a batch written a
-    moment before it stops counting it queued)."""
+    or more and holds none queued. The page answers once the store is set
+    up (its schema made), which the writer does on a thread of its own."""
+    server.wait_for_log("fleet store: recording into", timeout=timeout)
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         recording = api(server, "api/overview")["recording"]

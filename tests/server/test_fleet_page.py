@@ -131,6 +131,7 @@ def fleet(tmp_path_factory):
                                          "--max-files", str(MAX_FILES)])
     try:
         base = server.page_url.rstrip("/")
+        ended = 0
         for w in FLEET:
             for n in range(w.conversations):
                 if w.last_fails and n == w.conversations - 1:
@@ -138,6 +139,11 @@ def fleet(tmp_path_factory):
                 else:
                     converse(server.address, server.port, suite=w.suite, user=w.user,
                              files=w.files(), sources=w.sources())
+                # The server ends a conversation when it sees the client
+                # close: its line (and record) comes before the next one
+                # starts, so a workstation's last session is its last record.
+                ended += 1
+                server.wait_for_log(r" peer=.* result=", count=ended)
         # Records reach the store through a queue: wait until all are written.
         assert wait_written(server, CONVERSATIONS)["written"] == CONVERSATIONS
         yield base
