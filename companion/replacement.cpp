@@ -163,11 +163,15 @@ int InstallStagedClient(const std::string& folder, HANDLE parent, const Log& log
   }
   std::string why;
   Obstacle told = Obstacle::None;  // the obstacle last logged, each told once
+  // A read-only client gives way to its new version, and stays read-only
+  // when the new version cannot be put in.
+  ReadOnlyLift lift(client);
   for (int attempt = 1; attempt <= timing.attempts; ++attempt) {
     FlushToDisk(staged);
     ClearReadOnly(client);
     bool busy = false;
     if (TryReplaceFile(staged, client, &busy)) {
+      lift.Keep();
       log("Клиент обновлён: " + client);
       return 0;
     }
@@ -183,6 +187,7 @@ int InstallStagedClient(const std::string& folder, HANDLE parent, const Log& log
     // file another program holds is let go of sooner or later.
     if (obstacle == Obstacle::ClientRunning && attempt >= timing.before_aside &&
         ReplaceRunningClient(staged, client, aside, log)) {
+      lift.Keep();
       return 0;
     }
     if (!FileExists(staged)) break;

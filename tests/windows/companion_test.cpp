@@ -169,6 +169,7 @@ TEST_F(CompanionTest, AFileAnotherProgramHoldsIsWaitedForNeverTakenForARunningCo
        }) {
     const std::string what = std::string(c.held) + " sharing " + std::to_string(c.sharing);
     testing::WriteAll(client, "old client");
+    ASSERT_TRUE(SetReadOnly(client)) << what;
     testing::WriteAll(staged, image);
     log.clear();
     HANDLE holder = CreateFileA((folder + c.held).c_str(), GENERIC_READ, c.sharing, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -181,6 +182,9 @@ TEST_F(CompanionTest, AFileAnotherProgramHoldsIsWaitedForNeverTakenForARunningCo
     EXPECT_FALSE(FileExists(folder + kAsideName)) << what;
     EXPECT_FALSE(Logged("Клиент запущен в другом сеансе")) << what;
     EXPECT_TRUE(Logged(c.logged)) << what;
+    // The client stays as it was, read-only attribute included.
+    EXPECT_TRUE(IsReadOnly(client)) << what;
+    ASSERT_TRUE(ClearReadOnly(client)) << what;
   }
 }
 
