@@ -35,6 +35,23 @@ def cp1251(text):
     return text.encode("cp1251")
 
 
+def watching(command, trigger, timeout, failure):
+    """Runs an inspector command that watches the window from one running
+    process (it says "watching" first), calls trigger() once it watches, and
+    returns the status JSON it prints when what it waits for has happened."""
+    watcher = subprocess.Popen(["wine", str(INSPECTOR), *command], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        assert watcher.stdout.readline().strip() == b"watching"
+        trigger()
+        out, _ = watcher.communicate(timeout=timeout + 30)
+    finally:
+        if watcher.poll() is None:
+            watcher.kill()
+            watcher.wait()
+    assert watcher.returncode == 0, failure
+    return json.loads(out.decode("cp1251"))
+
+
 class Client:
     """One UlmarUpdater.exe beside (or without) its Logs folder."""
 
@@ -60,18 +77,8 @@ class Client:
         status box to show exactly the one line given: a state that lasts
         a moment (a connect attempt) is caught however slowly programs start.
         Returns the inspector's reading."""
-        watcher = subprocess.Popen(["wine", str(INSPECTOR), "watch-status", line,
-                                    str(timeout)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        try:
-            assert watcher.stdout.readline().strip() == b"watching"
-            self.start()
-            out, _ = watcher.communicate(timeout=timeout + 30)
-        finally:
-            if watcher.poll() is None:
-                watcher.kill()
-                watcher.wait()
-        assert watcher.returncode == 0, f"the status box never showed only {line!r}"
-        return json.loads(out.decode("cp1251"))
+        return watching(["watch-status", line, str(timeout)], self.start, timeout,
+                        f"the status box never showed only {line!r}")
 
     def start(self):
         self.process = subprocess.Popen(
@@ -122,18 +129,7 @@ class Client:
         """Presses a button the moment it shows (trigger() makes it show),
         from one running inspector, and returns the status box as it is once
         the window has handled that click."""
-        watcher = subprocess.Popen(["wine", str(INSPECTOR), "click-on-sight", name, str(timeout)],
-                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        try:
-            assert watcher.stdout.readline().strip() == b"watching"
-            trigger()
-            out, _ = watcher.communicate(timeout=timeout + 30)
-        finally:
-            if watcher.poll() is None:
-                watcher.kill()
-                watcher.wait()
-        assert watcher.returncode == 0, f"{name} never showed"
-        return json.loads(out.decode("cp1251"))
+        return watching(["click-on-sight", name, str(timeout)], trigger, timeout, f"{name} never showed")
 
     def wait_exit(self, timeout=30):
         return self.process.wait(timeout=timeout)
